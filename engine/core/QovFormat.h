@@ -1,0 +1,160 @@
+// Recording format and engine records: the recording header, the frame
+// record, the key-frame index, the engine's message numbers and status codes.
+// All multi-byte numbers in files and on the wire are little-endian; the
+// engine only runs on little-endian machines, so the records are read in
+// place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qov {
+
+#pragma pack(push, 1)
+
+// Bytes 0 to 31 of a recording file.
+struct RecordingHeader {
+    uint8_t Magic[2];     // 0x41 0x56
+    uint16_t Version;     // 0x0000, 0x0100 or 0x0101
+    uint16_t Width;       // recorded screen, pixels
+    uint16_t Height;
+    uint32_t Duration;    // ms, time of the last frame; 0 = not given
+    int64_t IndexOffset;  // position of the key-frame index, counted from byte 32
+    uint8_t Reserved[12];
+};
+static_assert(sizeof(RecordingHeader) == 32, "RecordingHeader is 32 bytes");
+
+// The 28 bytes in front of every frame payload.
+struct FrameHeader {
+    uint32_t Time;         // ms from the start of the recording
+    uint16_t Left;         // rectangle's top-left corner; cursor position for kind 2
+    uint16_t Top;
+    int16_t Kind;          // FrameKind
+    uint16_t Compression;  // CompressType
+    uint32_t Length;       // payload bytes following the header
+    uint16_t CursorX;      // where the cursor goes after kinds 0, 1, 3; both 0 = stays
+    uint16_t CursorY;
+    uint8_t Reserved[8];
+};
+static_assert(sizeof(FrameHeader) == 28, "FrameHeader is 28 bytes");
+
+// 16 bytes in front of the index entries.
+struct IndexHead {
+    uint32_t Count;    // > 0
+    uint32_t Zero[3];  // all 0
+};
+static_assert(sizeof(IndexHead) == 16, "IndexHead is 16 bytes");
+
+// Index entry of versions 0x0000 and 0x0100.
+struct IndexEntryV1 {
+    uint32_t Time;
+    uint32_t Offset;
+};
+static_assert(sizeof(IndexEntryV1) == 8, "IndexEntryV1 is 8 bytes");
+
+// Index entry of version 0x0101.
+struct IndexEntryV2 {
+    uint32_t Time;
+    uint32_t Unused;
+    uint64_t Offset;
+};
+static_assert(sizeof(IndexEntryV2) == 16, "IndexEntryV2 is 16 bytes");
+
+#pragma pack(pop)
+
+// One key frame of the index, in memory. Offset counts from byte 32 of a
+// recording file; live and multicast sources use 0.
+struct IndexEntry {
+    uint32_t Time;
+    uint64_t Offset;
+};
+
+constexpr size_t kRecordingHeaderSize = sizeof(RecordingHeader);
+constexpr size_t kFrameHeaderSize = sizeof(FrameHeader);
+constexpr size_t kIndexHeadSize = sizeof(IndexHead);
+constexpr uint32_t kDataStart = 32;  // first frame record of a recording file
+
+constexpr uint16_t kVersion0000 = 0x0000;
+constexpr uint16_t kVersion0100 = 0x0100;
+constexpr uint16_t kVersion0101 = 0x0101;
+
+enum FrameKind : int16_t {
+    fkXorRect = 0,   // changed rectangle, combined by exclusive or
+    fkKeyFrame = 1,  // whole picture
+    fkCursor = 2,    // cursor shape or position
+    fkCopyRect = 3,  // changed rectangle, copied
+    fkMarker = 4,    // marker
+};
+
+enum CompressType : uint16_t {
+    ctStored = 0,
+    ctJPEG = 1,
+    ctLZO1X = 2,
+    ctZlib = 3,
+};
+
+// Size of the one block a still picture is built in, and of the decoder's
+// shared output buffer.
+constexpr uint32_t kPictureBlockSize = 0xA00000;
+// What may follow a frame header in that block.
+constexpr uint32_t kPicturePayloadLimit = kPictureBlockSize - kFrameHeaderSize;  // 0x9FFFE4
+
+// Bytes per row of a bitmap, padded to 32 bits.
+constexpr uint32_t RowBytes(uint32_t width, uint32_t bits)
+{
+    return static_cast<uint32_t>(((static_cast<uint64_t>(width) * bits + 31) & ~uint64_t(31)) / 8);
+}
+
+// True when the two magic bytes of a recording header are present.
+bool IsQovMagic(const void* header);
+
+// Entry size of a version's key-frame index (8 or 16); 0 for an unknown version.
+uint32_t IndexEntrySize(uint16_t version);
+bool IsKnownVersion(uint16_t version);
+
+// Engine messages, numbered from the system's user-message base.
+constexpr unsigned kWmUser = 0x0400;
+constexpr unsigned WM_ENGINE_OPEN = kWmUser + 1;
+constexpr unsigned WM_ENGINE_OPENED = kWmUser + 2;
+constexpr unsigned WM_ENGINE_READ = kWmUser + 3;
+constexpr unsigned WM_ENGINE_SEEK = kWmUser + 4;
+constexpr unsigned WM_ENGINE_SHOW = kWmUser + 5;
+constexpr unsigned WM_ENGINE_STOP = kWmUser + 6;
+constexpr unsigned WM_ENGINE_PLAY = kWmUser + 7;
+constexpr unsigned WM_ENGINE_PAUSE = kWmUser + 8;
+constexpr unsigned WM_ENGINE_FASTER = kWmUser + 9;
+constexpr unsigned WM_CAST_START = kWmUser + 10;
+constexpr unsigned WM_CAST_STOP = kWmUser + 11;
+constexpr unsigned WM_ENGINE_REFRESH = kWmUser + 11;
+constexpr unsigned WM_ENGINE_STATUS = kWmUser + 12;
+constexpr unsigned WM_ENGINE_MARKER = kWmUser + 13;
+constexpr unsigned WM_ENGINE_PAINT = kWmUser + 14;
+constexpr unsigned WM_ENGINE_POSITION = kWmUser + 15;
+constexpr unsigned WM_ENGINE_SEND_TEXT = kWmUser + 16;
+constexpr unsigned WM_ENGINE_PURGE = kWmUser + 18;
+constexpr unsigned WM_ENGINE_END = kWmUser + 19;
+
+// Status codes sent in WM_ENGINE_STATUS.
+enum EngineErrorCode : int {
+    ecNone = 0,
+    ecFileDamaged = 1,
+    ecNoIndex = 2,
+    ecConnectFailed = 3,
+    ecServiceRefused = 4,
+    ecFileDamaged2 = 5,
+    ecUnknown = 6,
+    ecNetworkError = 7,
+    ecInvalidURL = 8,
+    ecInvalidMulticastFile = 9,
+    ecInvalidFileFormat = 10,
+    ecRelocateFailed = 11,
+    ecResolveFailed = 12,
+    ecInvalidIndex = 13,
+    ecNeedUpgrade = 14,
+    ecReadFailed = 15,
+};
+
+// Fixed text of a status code (GBK bytes); "" outside 1 to 15.
+const char* EngineErrorText(int code);
+
+} // namespace qov

@@ -1,0 +1,50 @@
+// Failure classes shared by the engine, the decoder and the control.
+// Every failure carries a message (GBK bytes for the system's Chinese texts);
+// threads log the message and report a status code, exported functions turn
+// it into a result, so no exception ever leaves the module that raised it.
+#pragma once
+
+#include <cstdarg>
+#include <exception>
+#include <string>
+
+namespace qov {
+
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : FMessage(std::move(message)) {}
+    const char* what() const noexcept override { return FMessage.c_str(); }
+    const std::string& Message() const noexcept { return FMessage; }
+
+private:
+    std::string FMessage;
+};
+
+// A broken internal promise (the class library's assertion failure).
+class EAssertionFailed : public Exception { using Exception::Exception; };
+// A value outside the range its type or table allows.
+class ERangeError : public Exception { using Exception::Exception; };
+// A call of an operation that a class leaves abstract.
+class EAbstractError : public Exception { using Exception::Exception; };
+// Out of memory or an allocation larger than a limit.
+class EOutOfMemory : public Exception { using Exception::Exception; };
+// A stream that could not read, write or seek as asked.
+class EStreamError : public Exception { using Exception::Exception; };
+
+// printf-style formatting into a std::string.
+std::string Format(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+std::string FormatV(const char* fmt, va_list args);
+
+// Raises EAssertionFailed with the expression text when cond is false.
+#define QOV_ASSERT(cond)                                                              \
+    do {                                                                              \
+        if (!(cond))                                                                  \
+            throw ::qov::EAssertionFailed(::qov::Format("Assertion failed (%s, %s:%d)", \
+                                                        #cond, __FILE__, __LINE__));  \
+    } while (0)
+
+} // namespace qov

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian machine and
+# cross-builds the third-party libraries that Debian does not ship for MinGW.
+# Safe to run again: every step checks whether it was already done.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+deps="$here/deps"
+sudo=""
+[ "$(id -u)" = 0 ] || sudo="sudo"
+
+packages=(
+  build-essential cmake ninja-build pkg-config dpkg-dev file
+  mingw-w64 mingw-w64-tools g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+  libz-mingw-w64-dev libwine-dev nasm
+  wine wine32:i386 xvfb xauth
+  googletest clang libclang-rt-14-dev
+  libjpeg62-turbo-dev liblzo2-dev zlib1g-dev
+  nginx-light iproute2 python3 curl
+)
+
+need_install=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+  need_install=1
+fi
+
+codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
+srcfile=/etc/apt/sources.list.d/qovplayer-deb-src.sources
+if [ ! -f "$srcfile" ]; then
+  $sudo tee "$srcfile" >/dev/null <<SRC
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  need_install=1
+fi
+
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    need_install=1
+    break
+  fi
+done
+
+if [ "$need_install" = 1 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${packages[@]}"
+fi
+
+# nginx from the package starts a system service; the tests run their own.
+if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet nginx 2>/dev/null; then
+  $sudo systemctl stop nginx || true
+fi
+
+"$here/scripts/build-deps.sh"

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Sets up the machine (once), builds everything and runs every test:
+#  - the Windows build (MinGW-w64, i686) under Wine, through ctest;
+#  - the native build of the pure logic with AddressSanitizer and
+#    UndefinedBehaviorSanitizer;
+#  - the fuzz targets, each for a bounded time.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+jobs="$(nproc)"
+fuzz_seconds="${QOV_FUZZ_SECONDS:-60}"
+
+bash scripts/setup.sh
+
+echo "== Windows build"
+cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-i686-mingw.cmake" \
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$here/cmake/wine-run.sh" >/dev/null
+cmake --build build/win -j "$jobs"
+
+echo "== Native build with sanitizers"
+cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOV_SANITIZE=ON >/dev/null
+cmake --build build/host -j "$jobs"
+
+echo "== Fuzz targets"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQOV_FUZZ=ON >/dev/null
+cmake --build build/fuzz -j "$jobs"
+
+bash scripts/wine-prefix.sh
+source scripts/services.sh
+trap qov_services_stop EXIT
+qov_services_start
+
+status=0
+echo "== Native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
+(cd build/host && ctest -j "$jobs" --output-on-failure) || status=1
+
+echo "== Windows tests under Wine"
+(cd build/win && ctest -j "$jobs" --output-on-failure) || status=1
+
+echo "== Fuzzing, $fuzz_seconds s per target"
+for f in build/fuzz/bin/fuzz_*; do
+  [ -x "$f" ] || continue
+  corpus="build/fuzz/corpus/$(basename "$f")"
+  mkdir -p "$corpus"
+  seeds="tests/fuzz/seeds/$(basename "$f")"
+  [ -d "$seeds" ] || seeds=""
+  if "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+      "$corpus" $seeds >"build/fuzz/$(basename "$f").log" 2>&1; then
+    echo "$(basename "$f"): clean ($(grep -m1 'stat::number_of_executed_units' "build/fuzz/$(basename "$f").log" | awk '{print $2}') runs)"
+  else
+    echo "$(basename "$f"): FAILED"; tail -40 "build/fuzz/$(basename "$f").log"; status=1
+  fi
+done
+
+exit "$status"
