@@ -11,6 +11,8 @@
 //   -1 for a damaged LZO1X block (as Decompress does) and kDecodeFailed (-2)
 //   when decoding raised a failure; GetDecoderError then tells its class and
 //   message for the calling thread.
+//   Decompress, which is given no output size, writes at most 0xA00000 bytes
+//   (the shared buffer's size) and returns -1 for a block that needs more.
 #pragma once
 
 #include <windows.h>
@@ -31,8 +33,9 @@ __declspec(dllimport) int __stdcall UnZipBufferEx(const void* data, uint32_t siz
                                                   void** outBuf, uint32_t outSize);
 __declspec(dllimport) BOOL __stdcall CheckQovFileHeader(const void* header);
 __declspec(dllimport) int __stdcall Decompress(const void* src, uint32_t srcLen, void* dst);
-// Class of the last failure on this thread (DecoderErrorClass) and its message
-// copied into text (at most size bytes, 0-terminated); returns the class.
+// Class (DecoderErrorClass) of the failure of this thread's last UnZipBuffer or
+// UnZipBufferEx call, decNone when that call did not fail; its message is
+// copied into text (at most size bytes, 0-terminated; text may be nil).
 __declspec(dllimport) int __stdcall GetDecoderError(char* text, uint32_t size);
 }
 
@@ -70,6 +73,76 @@ public:
     ~TOutputLock() { UnlockOutputBuffer(); }
     TOutputLock(const TOutputLock&) = delete;
     TOutputLock& operator=(const TOutputLock&) = delete;
+};
+
+} // namespace qov
+
+// ---------------------------------------------------------------------------
+// The software cursor and the checked view of a decoded picture that the back
+// buffer and the cursor hand to GDI.
+
+namespace qov {
+
+// A DecodedFrame (BMP file image) whose headers have been checked against its
+// length: everything GDI will read (information header, masks, colour table,
+// pixel rows) lies inside the image.
+struct TDecodedImage {
+    const BITMAPINFO* Info = nullptr;  // the image's own information header
+    const void* Rows = nullptr;        // first byte of the pixel rows (pixel offset)
+    int Width = 0;
+    int Height = 0;                    // rows, always positive
+    bool TopDown = false;              // stored height was negative
+    int BitCount = 0;
+};
+
+// Checks a decoded picture before anything reads it; a damaged or
+// unsupported one (bad magic, sizes, offsets or rows outside length, unknown
+// bits per pixel or compression) is an assertion error.
+TDecodedImage CheckedImage(const void* image, uint32_t length);
+
+// The cursor painted into the back buffer's picture. Pure red, RGB(255, 0, 0),
+// is transparent in every cursor image. At first the image is the engine's
+// bitmap resource "BMPMOUSE" (44 x 44, 16 colours), loaded from the module
+// that holds this code; kind-2 frames replace it.
+class TVirtualMouse {
+public:
+    // dc: the picture's device context (not owned).
+    explicit TVirtualMouse(HDC dc);
+    ~TVirtualMouse();
+    TVirtualMouse(const TVirtualMouse&) = delete;
+    TVirtualMouse& operator=(const TVirtualMouse&) = delete;
+
+    // Paints the cursor with its top-left corner at (x, y), saving what lies
+    // under it first; (-1, -1) means the stored position. Nothing when it is
+    // already painted there; painted elsewhere, it is lifted first.
+    void Show(int x = -1, int y = -1);
+    // Puts back what lay under the cursor, when it is painted.
+    void Hide();
+    // Whether the cursor's rectangle at its stored position overlaps rect.
+    bool Intersects(const RECT& rect) const;
+    // Lifts the cursor and takes the decoded picture (BMP file image of
+    // length bytes) as its new image. A picture of the same size is written
+    // into the present image; another size makes new bitmaps. Does not paint.
+    void SetShape(const void* image, uint32_t length);
+
+    bool Drawn() const { return FDrawn; }
+    int X() const { return FX; }
+    int Y() const { return FY; }
+    int Width() const { return FWidth; }
+    int Height() const { return FHeight; }
+    RECT Rect() const { return RECT{FX, FY, FX + FWidth, FY + FHeight}; }
+    HBITMAP Image() const { return FImage; }
+    HBITMAP SaveUnder() const { return FSaveUnder; }
+
+private:
+    bool FDrawn = false;
+    int FWidth = 0;
+    int FHeight = 0;
+    HBITMAP FSaveUnder = nullptr;
+    HBITMAP FImage = nullptr;
+    HDC FDC = nullptr;
+    int FX = 0;
+    int FY = 0;
 };
 
 } // namespace qov

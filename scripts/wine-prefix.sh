@@ -22,4 +22,4 @@ if [ ! -f "$WINEPREFIX/.qov-ready" ]; then
   touch "$WINEPREFIX/.qov-ready"
 fi
 # A persistent wineserver: every test start reuses it instead of booting one.
-wineserver -p
+wineserver -p 2>/dev/null || true  # already running is fine

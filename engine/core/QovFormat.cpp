@@ -1,5 +1,7 @@
 #include "QovFormat.h"
 
+#include <cstring>
+
 namespace qov {
 
 bool IsQovMagic(const void* header)
@@ -49,6 +51,80 @@ const char* EngineErrorText(int code)
     if (code < 1 || code > 15)
         return "";
     return texts[code];
+}
+
+EngineErrorCode ReadRecordingHeader(const void* data, size_t size, RecordingHeader* header)
+{
+    if (data == nullptr || size < sizeof(RecordingHeader))
+        return ecReadFailed;
+    std::memcpy(header, data, sizeof(RecordingHeader));
+    return ecNone;
+}
+
+EngineErrorCode CheckRecordingHeader(const RecordingHeader& header)
+{
+    if (!IsQovMagic(header.Magic))
+        return ecFileDamaged;
+    if (!IsKnownVersion(header.Version))
+        return ecNeedUpgrade;
+    if (header.IndexOffset <= 0)
+        return ecNoIndex;
+    return ecNone;
+}
+
+EngineErrorCode ReadIndexHead(const void* data, size_t size, IndexHead* head)
+{
+    if (data == nullptr || size < sizeof(IndexHead))
+        return ecReadFailed;
+    std::memcpy(head, data, sizeof(IndexHead));
+    return ecNone;
+}
+
+EngineErrorCode CheckIndexHead(const IndexHead& head)
+{
+    if (head.Count == 0 || head.Zero[0] != 0 || head.Zero[1] != 0 || head.Zero[2] != 0)
+        return ecInvalidIndex;
+    return ecNone;
+}
+
+EngineErrorCode IndexTableBytes(uint16_t version, uint32_t count, uint64_t* bytes)
+{
+    *bytes = 0;
+    const uint32_t entrySize = IndexEntrySize(version);
+    if (entrySize == 0)
+        return ecNeedUpgrade;
+    const uint32_t limit = entrySize == sizeof(IndexEntryV1) ? kMaxIndexCountV1 : kMaxIndexCountV2;
+    if (count > limit)
+        return ecUnknown;
+    *bytes = uint64_t(count) * entrySize;
+    return ecNone;
+}
+
+EngineErrorCode DecodeIndexEntries(uint16_t version, const void* data, size_t size, uint32_t count,
+                                   std::vector<IndexEntry>* entries)
+{
+    entries->clear();
+    uint64_t bytes = 0;
+    EngineErrorCode code = IndexTableBytes(version, count, &bytes);
+    if (code != ecNone || size < bytes)
+        return code != ecNone ? code : ecReadFailed;
+    entries->reserve(count);
+    return DecodeIndexEntries(version, data, size, count,
+                              [entries](const IndexEntry& e) { entries->push_back(e); });
+}
+
+uint64_t CompleteFrameRecord(const void* data, size_t size, FrameHeader* header)
+{
+    if (data == nullptr || size < sizeof(FrameHeader))
+        return 0;
+    FrameHeader h;
+    std::memcpy(&h, data, sizeof h);
+    const uint64_t total = FrameRecordSize(h);
+    if (uint64_t(size) < total)
+        return 0;
+    if (header != nullptr)
+        *header = h;
+    return total;
 }
 
 } // namespace qov

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace qov {
 
@@ -156,5 +158,100 @@ enum EngineErrorCode : int {
 
 // Fixed text of a status code (GBK bytes); "" outside 1 to 15.
 const char* EngineErrorText(int code);
+
+// ---------------------------------------------------------------------------
+// Reading a recording file. These work on bytes a reader already has; they do
+// no I/O. A reader opening a recording applies them in this order and stops
+// at the first code other than ecNone:
+//   ReadRecordingHeader   fewer than 32 bytes               15
+//   CheckRecordingHeader  magic 1, version 14, index offset not > 0   2
+//   ReadIndexHead         fewer than 16 bytes               15
+//   CheckIndexHead        count 0 or a non-zero word        13
+//   IndexTableBytes       table not within a 32-bit signed size        6
+//   DecodeIndexEntries    fewer than count x entry size     15
+// ---------------------------------------------------------------------------
+
+// Copies the 32 header bytes out of data; ecReadFailed when size < 32.
+EngineErrorCode ReadRecordingHeader(const void* data, size_t size, RecordingHeader* header);
+
+// ecFileDamaged (magic), ecNeedUpgrade (version), ecNoIndex (index offset
+// not greater than 0), in this order; ecNone for a usable header.
+EngineErrorCode CheckRecordingHeader(const RecordingHeader& header);
+
+// Copies the 16 index-head bytes out of data; ecReadFailed when size < 16.
+EngineErrorCode ReadIndexHead(const void* data, size_t size, IndexHead* head);
+
+// ecInvalidIndex when the count is 0 or any of the three words after it is not 0.
+EngineErrorCode CheckIndexHead(const IndexHead& head);
+
+// Largest index table a reader takes: its size must fit a 32-bit signed value.
+constexpr uint32_t kMaxIndexCountV1 = 0x10000000 - 1;  // 8-byte entries
+constexpr uint32_t kMaxIndexCountV2 = 0x8000000 - 1;   // 16-byte entries
+
+// Size in bytes of a table of count entries for version (count x 8 or
+// count x 16) in *bytes. ecUnknown when that size would not fit a 32-bit
+// signed value (count >= 0x10000000 for 8-byte entries, >= 0x8000000 for
+// 16-byte entries), ecNeedUpgrade for an unknown version; *bytes is then 0.
+EngineErrorCode IndexTableBytes(uint16_t version, uint32_t count, uint64_t* bytes);
+
+// Decodes count entries of version's form from data, in file order, giving
+// each to sink: 8-byte entries (time, 32-bit offset) for 0x0000 and 0x0100,
+// 16-byte entries (time, 4 unread bytes, 64-bit offset) for 0x0101. Nothing
+// is given and the result is ecReadFailed when size is less than the table's
+// size; ecUnknown / ecNeedUpgrade as IndexTableBytes.
+template <typename Sink>
+EngineErrorCode DecodeIndexEntries(uint16_t version, const void* data, size_t size, uint32_t count,
+                                   Sink&& sink);
+// The same into a vector (cleared first).
+EngineErrorCode DecodeIndexEntries(uint16_t version, const void* data, size_t size, uint32_t count,
+                                   std::vector<IndexEntry>* entries);
+
+// End of the frame records: 32 + index offset (the header must have passed
+// CheckRecordingHeader).
+constexpr uint64_t FrameRegionEnd(const RecordingHeader& header)
+{
+    return kDataStart + static_cast<uint64_t>(header.IndexOffset);
+}
+
+// Size of a frame record: 28 header bytes and the payload.
+constexpr uint64_t FrameRecordSize(const FrameHeader& header)
+{
+    return kFrameHeaderSize + static_cast<uint64_t>(header.Length);
+}
+
+// Looks at the bytes at the front of data: when a whole frame record (28
+// header bytes and its payload) is there, copies its header into *header
+// (may be null) and returns the record's size; otherwise returns 0 (fewer
+// than 28 bytes, or a payload that is not all there yet).
+uint64_t CompleteFrameRecord(const void* data, size_t size, FrameHeader* header);
+
+template <typename Sink>
+EngineErrorCode DecodeIndexEntries(uint16_t version, const void* data, size_t size, uint32_t count,
+                                   Sink&& sink)
+{
+    uint64_t bytes = 0;
+    const EngineErrorCode code = IndexTableBytes(version, count, &bytes);
+    if (code != ecNone)
+        return code;
+    if (size < bytes)
+        return ecReadFailed;
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (uint32_t i = 0; i < count; ++i) {
+        IndexEntry entry;
+        if (version == kVersion0101) {
+            IndexEntryV2 raw;
+            std::memcpy(&raw, p + size_t(i) * sizeof raw, sizeof raw);
+            entry.Time = raw.Time;
+            entry.Offset = raw.Offset;
+        } else {
+            IndexEntryV1 raw;
+            std::memcpy(&raw, p + size_t(i) * sizeof raw, sizeof raw);
+            entry.Time = raw.Time;
+            entry.Offset = raw.Offset;
+        }
+        sink(entry);
+    }
+    return ecNone;
+}
 
 } // namespace qov

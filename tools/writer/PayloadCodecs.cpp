@@ -1,10 +1,14 @@
 #include "PayloadCodecs.h"
 
+#include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include <jpeglib.h>
+#include <jerror.h>
 #include <lzo/lzo1x.h>
 #include <zlib.h>
 
@@ -95,62 +99,152 @@ Bytes MakeBmp(int width, int height, int bits, const std::function<uint32_t(int,
 
 namespace {
 
-struct JpegFailure {};
+// libjpeg calls its error exit from inside its own C frames, where no C++
+// exception may pass: the exit jumps back to the point set in RunCompress,
+// which cleans up and reports the failure; EncodeJpeg then throws.
+struct JpegErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    int code;
+};
 
-void JpegErrorExit(j_common_ptr)
+void JpegErrorExit(j_common_ptr cinfo)
 {
-    throw JpegFailure{};
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    err->code = cinfo->err->msg_code;
+    std::longjmp(err->jump, 1);
 }
 
 void JpegSilent(j_common_ptr) {}
+void JpegSilentLevel(j_common_ptr, int) {}
+
+// Growing malloc'ed output for the compressor. libjpeg's own memory
+// destination leaves the caller's pointer at a freed block once it has grown,
+// so a failure after that could not release the right one; this one always
+// knows its current block.
+struct JpegMemoryDestination {
+    jpeg_destination_mgr pub;
+    unsigned char* buffer;
+    size_t size;
+    size_t used;  // set when compression finishes
+};
+
+constexpr size_t kJpegFirstBlock = 64 * 1024;
+
+void JpegDestInit(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<JpegMemoryDestination*>(cinfo->dest);
+    dest->buffer = static_cast<unsigned char*>(std::malloc(kJpegFirstBlock));
+    if (dest->buffer == nullptr)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+    dest->size = kJpegFirstBlock;
+    dest->pub.next_output_byte = dest->buffer;
+    dest->pub.free_in_buffer = dest->size;
+}
+
+boolean JpegDestGrow(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<JpegMemoryDestination*>(cinfo->dest);
+    auto* bigger = static_cast<unsigned char*>(std::realloc(dest->buffer, dest->size * 2));
+    if (bigger == nullptr)
+        ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+    dest->buffer = bigger;
+    dest->pub.next_output_byte = bigger + dest->size;
+    dest->pub.free_in_buffer = dest->size;
+    dest->size *= 2;
+    return TRUE;
+}
+
+void JpegDestTerm(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<JpegMemoryDestination*>(cinfo->dest);
+    dest->used = dest->size - dest->pub.free_in_buffer;
+}
+
+struct JpegCompressJob {
+    int width;
+    int height;
+    int components;
+    int quality;
+    const uint8_t* samples;  // height rows of width x components bytes
+    JpegMemoryDestination dest;
+    int code;
+};
+
+// Only plain C data lives in this frame, so the jump back skips nothing that
+// needs cleaning up. Returns false on a libjpeg failure (job->code set).
+bool RunCompress(JpegCompressJob* job)
+{
+    jpeg_compress_struct cinfo;
+    JpegErrorManager err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = JpegErrorExit;
+    err.pub.output_message = JpegSilent;
+    err.pub.emit_message = JpegSilentLevel;
+    err.code = 0;
+    if (setjmp(err.jump) != 0) {
+        job->code = err.code;
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    job->dest.pub.init_destination = JpegDestInit;
+    job->dest.pub.empty_output_buffer = JpegDestGrow;
+    job->dest.pub.term_destination = JpegDestTerm;
+    cinfo.dest = &job->dest.pub;
+    cinfo.image_width = JDIMENSION(job->width);
+    cinfo.image_height = JDIMENSION(job->height);
+    cinfo.input_components = job->components;
+    cinfo.in_color_space = job->components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, job->quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t stride = size_t(job->width) * size_t(job->components);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(job->samples + size_t(cinfo.next_scanline) * stride);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
 
 } // namespace
 
 Bytes EncodeJpeg(int width, int height, int components, int quality,
                  const std::function<uint32_t(int, int)>& pixel)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jerr.error_exit = JpegErrorExit;
-    jerr.output_message = JpegSilent;
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    Bytes result;
-    jpeg_create_compress(&cinfo);
-    try {
-        jpeg_mem_dest(&cinfo, &out, &outSize);
-        cinfo.image_width = JDIMENSION(width);
-        cinfo.image_height = JDIMENSION(height);
-        cinfo.input_components = components;
-        cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-        jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, quality, TRUE);
-        jpeg_start_compress(&cinfo, TRUE);
-        std::vector<uint8_t> row(size_t(width) * components);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const uint32_t c = pixel(x, y);
-                if (components == 1) {
-                    row[x] = uint8_t(c);
-                } else {
-                    row[3 * x] = uint8_t(c >> 16);
-                    row[3 * x + 1] = uint8_t(c >> 8);
-                    row[3 * x + 2] = uint8_t(c);
-                }
+    if (components != 1 && components != 3)
+        throw std::invalid_argument("EncodeJpeg: components must be 1 or 3");
+    if (width < 0 || height < 0)
+        throw std::invalid_argument("EncodeJpeg: negative size");
+    // All samples first, so that the pixel function runs outside libjpeg.
+    std::vector<uint8_t> samples(size_t(width) * size_t(height) * size_t(components));
+    size_t at = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint32_t c = pixel(x, y);
+            if (components == 1) {
+                samples[at++] = uint8_t(c);
+            } else {
+                samples[at++] = uint8_t(c >> 16);
+                samples[at++] = uint8_t(c >> 8);
+                samples[at++] = uint8_t(c);
             }
-            JSAMPROW p = row.data();
-            jpeg_write_scanlines(&cinfo, &p, 1);
         }
-        jpeg_finish_compress(&cinfo);
-        result.assign(out, out + outSize);
-    } catch (const JpegFailure&) {
-        jpeg_destroy_compress(&cinfo);
-        std::free(out);
-        throw std::runtime_error("EncodeJpeg failed");
-    }
-    jpeg_destroy_compress(&cinfo);
-    std::free(out);
+    JpegCompressJob job{};
+    job.width = width;
+    job.height = height;
+    job.components = components;
+    job.quality = quality;
+    job.samples = samples.data();
+    const bool ok = RunCompress(&job);
+    Bytes result;
+    if (ok && job.dest.buffer != nullptr)
+        result.assign(job.dest.buffer, job.dest.buffer + job.dest.used);
+    std::free(job.dest.buffer);
+    if (!ok)
+        throw std::runtime_error("EncodeJpeg failed: JPEG error #" + std::to_string(job.code));
     return result;
 }
 

@@ -1,0 +1,160 @@
+// TPlayThread (unit UnitQovCore): the play clock of one open recording and
+// its renderer. It takes the next due frame record from the TFramesBuffer,
+// decodes it through the frame decoder into the shared output buffer, draws
+// it into its TBackBuffer and tells the control window which rectangle
+// changed (WM_ENGINE_PAINT). It also decides how a seek target is reached:
+// drawn from what is buffered, read on, or repositioned by the source.
+//
+// The control creates it once the source has reported WM_ENGINE_OPENED and
+// drives it with posted thread messages through the operations below; only
+// Pause and Stop wait, for this thread's own acknowledgement.
+//
+// Locks, in the order this thread takes them: the frame list (only across a
+// seek's decision and the range it draws), the decoder's output lock (across
+// decoding and drawing one frame), the key-frame list (key frames only), the
+// back buffer's lock (drawing).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "FrameStore.h"
+#include "QovFormat.h"
+#include "UnitBackBuffer.h"
+#include "UnitQovCore.h"
+
+namespace qov {
+
+enum TPlayState : uint8_t {
+    psStopped = 0,
+    psPaused = 1,
+    psPlaying = 2,
+};
+
+// Fastest playing speed (WM_ENGINE_FASTER doubles the speed up to it).
+constexpr int32_t kMaxPlaySpeed = 32;
+// Size of the work buffer at creation; it grows to the largest record.
+constexpr uint32_t kPlayWorkBufferSize = 512000;
+// Size of the decoder's shared output buffer.
+constexpr uint32_t kDecodeOutputSize = 0xA00000;
+// Sleeps of the play loop: the next frame not yet due / nothing buffered.
+constexpr DWORD kPlayWaitDueMs = 1;
+constexpr DWORD kPlayWaitDataMs = 10;
+// Where the frame list goes when a seek finds the buffer inconsistent.
+extern const char* const kDumpPath;
+
+class TPlayThread : public TThread {
+public:
+    // Milliseconds of a free-running 32-bit timer (timeGetTime by default;
+    // tests supply their own). Differences are taken modulo 2^32.
+    using TClock = DWORD (*)();
+
+    // Copies the context's header, sizes the back buffer with its width and
+    // height, and starts the thread (stopped, speed 1, key cache on).
+    explicit TPlayThread(PlaybackContext* context, TClock clock = nullptr);
+    // Ends the thread (quit message, wait) and frees what it owns.
+    ~TPlayThread() override;
+
+    // Posts WM_ENGINE_PLAY: speed 1, playing.
+    void Play();
+    // Posts WM_ENGINE_PAUSE and waits until this thread has handled it
+    // (returns at once when the thread has ended).
+    void Pause();
+    // Posts WM_ENGINE_STOP and waits until this thread has handled it: the
+    // clock is back at 0 and the source has stopped (rewound).
+    void Stop();
+    // Posts WM_ENGINE_FASTER: speed doubled up to 32, playing.
+    void Faster();
+    // Posts WM_ENGINE_SEEK; a negative time is a range error.
+    void Seek(int32_t ms);
+    // Posts WM_ENGINE_REFRESH: the whole picture is reported as changed.
+    void Refresh();
+    // Posts WM_ENGINE_PURGE (served only while playing): the frames before the
+    // last buffered key frame go.
+    void Purge(int32_t flag);
+
+    // Media time in ms: the clock's base plus the time played since it last
+    // started. Any thread may read it.
+    uint32_t CurrentTime() const { return FCurrentTime.load(); }
+
+    // The picture. Its lock is held while pixels are read.
+    TBackBuffer& BackBuffer() { return FBackBuffer; }
+
+    // Whether newly decoded key frames enter the key-frame cache while it holds
+    // fewer than 3 (on at creation; the control turns it off).
+    bool KeyCacheOn() const { return FKeyCacheOn.load(); }
+    void SetKeyCacheOn(bool on) { FKeyCacheOn.store(on); }
+
+    uint8_t State() const { return FState.load(); }
+    int32_t Speed() const { return FSpeed.load(); }
+    // Time of the last frame rendered or drawn; 0 at creation and after a stop.
+    uint32_t LastSampleTime() const { return FLastSampleTime.load(); }
+    // Frames rendered by the play loop since creation.
+    uint32_t Rendered() const { return FRendered.load(); }
+    // Key-frame time of a source reposition under way, -1 none.
+    int32_t PendingKey() const { return FPendingKey.load(); }
+    // The header copied at creation.
+    const RecordingHeader& Header() const { return FHeader; }
+    PlaybackContext* Context() const { return FContext; }
+
+protected:
+    void Execute() override;
+
+private:
+    void Dispatch(const MSG& msg);
+    void PlayLoop();
+    // Takes the next buffered record when it is due: copies it into the work
+    // buffer and makes it the current one, both under the frame list's lock.
+    // 1 taken, 0 not yet due, -1 nothing buffered.
+    int TakeNextFrame();
+    void RenderFrame(const uint8_t* record, bool purgeAllowed);
+    void DrawRecord(const FrameHeader& header, const uint8_t* payload);
+    void ShowRange(int32_t from, int32_t to);
+    void PostDirtyRect(bool whole);
+    void SeekTo(uint32_t ms);
+    void ReportAbnormalBuffer(int32_t key, uint32_t target);
+    void HandleStop();
+
+    // Stop and pause: post with a ticket and wait for its acknowledgement.
+    void PostAndWait(UINT msg);
+    void Acknowledge(LPARAM ticket);
+
+    DWORD Now() const { return FClock ? FClock() : timeGetTime(); }
+    // Duration that ends playing and clamps seeks: the header's, except for
+    // live and multicast sources, whose streams have none.
+    uint32_t EffectiveDuration(uint32_t headerDuration) const;
+    uint8_t ReaderKind() const;
+    bool FileReader() const;
+    void PublishTime() { FCurrentTime.store(FBase + FElapsed); }
+    void PostToWindow(UINT msg, WPARAM wParam, LPARAM lParam) const;
+    void ReadOn() const;
+    bool MessageWaiting(MSG* msg = nullptr) const;
+    bool MessageOtherThanSeekWaiting() const;
+
+    PlaybackContext* const FContext;
+    const RecordingHeader FHeader;
+    const TClock FClock;
+    std::atomic<uint32_t> FLastSampleTime{0};
+    std::atomic<int32_t> FPendingKey{-1};
+    uint32_t FBase = 0;     // media time at which the clock last started
+    uint32_t FElapsed = 0;  // speed x wall-clock ms since the play loop started
+    std::atomic<uint32_t> FCurrentTime{0};
+    std::atomic<uint32_t> FRendered{0};
+    std::atomic<uint8_t> FState{psStopped};
+    std::atomic<int32_t> FSpeed{1};
+    std::atomic<bool> FKeyCacheOn{true};
+    TBackBuffer FBackBuffer;
+    std::vector<uint8_t> FWork;  // copy of the record being rendered
+
+    // Acknowledgements: unnamed, so no other thread or player can set it; each
+    // stop or pause carries a ticket and waits until that ticket is done.
+    HANDLE FAckEvent = nullptr;
+    CRITICAL_SECTION FAckLock;
+    uint32_t FAckTicket = 0;
+    std::atomic<uint32_t> FAckDone{0};
+};
+
+} // namespace qov

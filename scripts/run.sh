@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the Windows programs and runs the demo under Wine: writes the built-in
+# sample recording with qovsample, then qovdemo reads its header and index,
+# decodes every frame payload through QovPlayer.ocx's decoder exports and
+# writes the key frames as .bmp files.
+#
+#   bash scripts/run.sh                  # the built-in sample
+#   bash scripts/run.sh some/file.qov    # any recording instead
+#
+# Outputs go to build/run/ (override with QOV_RUN_DIR).
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+jobs="$(nproc)"
+out="${QOV_RUN_DIR:-$here/build/run}"
+
+bash scripts/setup.sh
+
+echo "== Windows build"
+cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-i686-mingw.cmake" \
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$here/cmake/wine-run.sh" >/dev/null
+cmake --build build/win -j "$jobs" --target qovsample qovdemo QovPlayer
+
+bash scripts/wine-prefix.sh
+
+# Wine sees the Unix file system as drive Z:.
+winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\|g')"; }
+wine_run() { bash "$here/cmake/wine-run.sh" "$@"; }
+
+mkdir -p "$out"
+if [ $# -ge 1 ]; then
+  recording="$(realpath "$1")"
+  keys="$out/$(basename "${recording%.*}")-keyframes"
+else
+  recording="$out/sample.qov"
+  keys="$out/sample-keyframes"
+  echo "== Writing the sample recording"
+  wine_run build/win/bin/qovsample.exe "$(winpath "$recording")"
+fi
+
+echo "== Decoding every frame of $recording"
+rm -rf "$keys"
+status=0
+# pipefail: a failing qovdemo fails the pipe.
+wine_run build/win/bin/qovdemo.exe "$(winpath "$recording")" "$(winpath "$keys")" | tee "$out/qovdemo.log" ||
+  status=$?
+
+echo "== Outputs"
+echo "recording:  $recording"
+echo "key frames: $keys/"
+ls -1 "$keys" 2>/dev/null | sed 's/^/  /' || true
+echo "demo log:   $out/qovdemo.log"
+exit "$status"

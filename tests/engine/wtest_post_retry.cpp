@@ -1,0 +1,96 @@
+// Posting thread messages to engine threads that are not ready yet or gone.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "EngineUtils.h"
+
+using namespace qov;
+
+namespace {
+
+struct TReceiver {
+    DWORD CreateQueueAfter = 0;  // ms before the thread creates its queue
+    bool CreateQueue = true;
+    std::atomic<UINT> Message{0};
+    std::atomic<WPARAM> WParam{0};
+    std::atomic<LPARAM> LParam{0};
+};
+
+DWORD WINAPI ReceiverThread(void* arg)
+{
+    auto* r = static_cast<TReceiver*>(arg);
+    Sleep(r->CreateQueueAfter);
+    if (!r->CreateQueue)
+        return 0;
+    MSG msg;
+    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // creates the queue
+    if (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        r->WParam = msg.wParam;
+        r->LParam = msg.lParam;
+        r->Message = msg.message;
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(PostThreadMessageRetry, WaitsUntilTheThreadHasItsQueue)
+{
+    TReceiver r;
+    r.CreateQueueAfter = 300;
+    DWORD id = 0;
+    HANDLE th = CreateThread(nullptr, 0, ReceiverThread, &r, 0, &id);
+    ASSERT_NE(th, nullptr);
+    // Before the queue exists a plain post is refused.
+    EXPECT_FALSE(PostThreadMessageA(id, WM_USER + 3, 1, 2));
+
+    DWORD t0 = GetTickCount();
+    EXPECT_TRUE(PostThreadMessageRetry(id, th, WM_USER + 3, 0xFFFFFFFF, 0x12345678));
+    DWORD took = GetTickCount() - t0;
+    EXPECT_GE(took, 150u);
+    EXPECT_EQ(WaitForSingleObject(th, 5000), WAIT_OBJECT_0);
+    CloseHandle(th);
+    EXPECT_EQ(r.Message.load(), UINT(WM_USER + 3));
+    EXPECT_EQ(r.WParam.load(), WPARAM(0xFFFFFFFF));
+    EXPECT_EQ(r.LParam.load(), LPARAM(0x12345678));
+}
+
+TEST(PostThreadMessageRetry, GivesUpOnAnEndedThread)
+{
+    TReceiver r;
+    r.CreateQueue = false;
+    DWORD id = 0;
+    HANDLE th = CreateThread(nullptr, 0, ReceiverThread, &r, 0, &id);
+    ASSERT_NE(th, nullptr);
+    ASSERT_EQ(WaitForSingleObject(th, 5000), WAIT_OBJECT_0);
+    DWORD t0 = GetTickCount();
+    EXPECT_FALSE(PostThreadMessageRetry(id, th, WM_USER + 6, 0, 0));
+    EXPECT_LT(GetTickCount() - t0, 100u);
+    CloseHandle(th);
+}
+
+TEST(PostThreadMessageRetry, GivesUpWhenTheThreadEndsWithoutAQueue)
+{
+    // The thread never takes messages and ends after a while: the post keeps
+    // trying until then and reports failure.
+    TReceiver r;
+    r.CreateQueue = false;
+    r.CreateQueueAfter = 300;
+    DWORD id = 0;
+    HANDLE th = CreateThread(nullptr, 0, ReceiverThread, &r, 0, &id);
+    ASSERT_NE(th, nullptr);
+    DWORD t0 = GetTickCount();
+    EXPECT_FALSE(PostThreadMessageRetry(id, th, WM_USER + 6, 0, 0));
+    DWORD took = GetTickCount() - t0;
+    EXPECT_GE(took, 150u);
+    EXPECT_LT(took, 3000u);
+    CloseHandle(th);
+}
+
+TEST(PostThreadMessageRetry, GivesUpOnAHandleThatCannotBeWaitedOn)
+{
+    EXPECT_FALSE(PostThreadMessageRetry(0x7FFFFFF0, nullptr, WM_USER + 6, 0, 0));
+}

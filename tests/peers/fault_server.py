@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""A small HTTP server that misbehaves on purpose, for the HTTP source's tests.
+
+It serves the files of one folder (the same folder the regular web server
+serves) and picks its behaviour from the first path segment:
+
+  /ok/<file>        206 with exactly the requested range (like a good server)
+  /404/<file>       404 Not Found
+  /full/<file>      200 with the whole file, ignoring the Range header
+  /short/<file>     206 announcing the requested range but sending only half
+                    of it, then closing the connection
+  /stall/<file>     206 headers, then nothing for STALL_SECONDS (bounded),
+                    then the body
+  /drop/<file>      closes the connection without answering
+
+Every request is counted per behaviour; GET /_count/<behaviour> answers the
+count as text and GET /_reset sets all counts to 0.
+
+Usage: fault_server.py --port N --root DIR [--port-file FILE]
+With --port 0 a free port is chosen; --port-file receives the port number.
+"""
+import argparse
+import os
+import re
+import socket
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+STALL_SECONDS = 2.0
+RANGE_RE = re.compile(r"bytes=(\d+)-(\d*)", re.I)
+
+counts = {}
+counts_lock = threading.Lock()
+
+
+def count(kind):
+    with counts_lock:
+        counts[kind] = counts.get(kind, 0) + 1
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "QovFaultPeer/1.0"
+
+    def log_message(self, fmt, *args):  # quiet
+        pass
+
+    def reply(self, status, body=b"", headers=None, close=False):
+        self.send_response(status)
+        for k, v in (headers or {}).items():
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(body)))
+        if close:
+            self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+        if close:
+            self.close_connection = True
+
+    def do_GET(self):
+        path = self.path.split("?", 1)[0]
+        parts = path.lstrip("/").split("/", 1)
+        kind = parts[0]
+        rest = parts[1] if len(parts) > 1 else ""
+        if kind == "_reset":
+            with counts_lock:
+                counts.clear()
+            return self.reply(200, b"0")
+        if kind == "_count":
+            with counts_lock:
+                n = counts.get(rest, 0)
+            return self.reply(200, str(n).encode())
+        count(kind)
+
+        if kind == "drop":
+            self.close_connection = True
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            return
+        if kind == "404":
+            return self.reply(404, b"<html>not found</html>", {"Content-Type": "text/html"})
+
+        name = os.path.normpath(rest).lstrip("/")
+        if name.startswith(".."):
+            return self.reply(403)
+        full = os.path.join(self.server.root, name)
+        try:
+            with open(full, "rb") as f:
+                data = f.read()
+        except OSError:
+            return self.reply(404)
+
+        m = RANGE_RE.search(self.headers.get("Range", ""))
+        if kind == "full" or not m:
+            return self.reply(200, data, {"Content-Type": "application/octet-stream"})
+        first = int(m.group(1))
+        last = int(m.group(2)) if m.group(2) else len(data) - 1
+        last = min(last, len(data) - 1)
+        if first >= len(data):
+            return self.reply(416, b"", {"Content-Range": "bytes */%d" % len(data)})
+        body = data[first:last + 1]
+        head = {"Content-Type": "application/octet-stream",
+                "Content-Range": "bytes %d-%d/%d" % (first, last, len(data))}
+        if kind == "ok":
+            return self.reply(206, body, head)
+        if kind == "short":
+            self.send_response(206)
+            for k, v in head.items():
+                self.send_header(k, v)
+            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(body[:len(body) // 2])
+            self.wfile.flush()
+            self.close_connection = True
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            return
+        if kind == "stall":
+            self.send_response(206)
+            for k, v in head.items():
+                self.send_header(k, v)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.flush()
+            time.sleep(STALL_SECONDS)
+            self.wfile.write(body)
+            return
+        return self.reply(400, b"unknown behaviour")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--port-file")
+    args = ap.parse_args()
+    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server.daemon_threads = True
+    server.root = os.path.abspath(args.root)
+    if args.port_file:
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write(str(server.server_address[1]))
+        os.replace(tmp, args.port_file)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+"""A multicast channel sender for the multicast source's tests and benchmark.
+
+Cuts the frame records of a recording (.qov) into blocks of UDP packets:
+  0  4  block id (counting up from --start-id)
+  4  4  block length (= the frame record's size)
+  8  2  packet number within the block (receivers do not read it)
+  10 2  number of packets of the block
+  12 .. the next part of the block
+and sends them to a multicast group. Run it only inside the test network
+namespace (scripts/netns.sh): its datagrams must never reach a real network.
+
+Usage: multicast_sender.py --port-file FILE --group G --port P [options]
+
+  --port-file FILE   written once ready: "<udp port> <control port>"
+  --recording FILE   frames to send (without one: nothing but --stray)
+  --interface ADDR   local address to send out of; repeat it to send every
+                     datagram out of each (the same block on two networks)
+  --packet N         payload bytes per packet (default 1400)
+  --mode MODE        normal | interleave (a packet of the next block inside
+                     block 2) | lose (the last packet of block 2 is lost) |
+                     dup-packet (a packet of block 2 is sent twice) |
+                     repeat (every block is sent twice in a row) |
+                     stray (datagrams that break the format, then normal)
+  --lead-delta       send the recording's second frame first
+  --frames N         only the first N frames
+  --loop             repeat without end (times running on) until "stop"
+  --pace-ms N        pause between blocks (default 1)
+  --stamp            write the send time (microseconds since the epoch) into
+                     the 8 reserved bytes of every frame header
+  --max-seconds N    end after N seconds (default 300)
+
+Control connection (the first one to the control port), one command a line:
+  go     start sending (answers "ok")
+  wait   answers "done <blocks> <datagrams>" once a finite run has ended
+  stop   ends a --loop run (answers "ok")
+  quit   ends the sender (so does closing the connection)
+"""
+import argparse
+import os
+import socket
+import struct
+import threading
+import time
+
+
+def load_frames(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    index_offset = struct.unpack_from("<q", data, 12)[0]
+    end = min(len(data), 32 + index_offset)
+    frames, pos = [], 32
+    while pos + 28 <= end:
+        length = struct.unpack_from("<I", data, pos + 12)[0]
+        if pos + 28 + length > end:
+            break
+        frames.append(bytes(data[pos:pos + 28 + length]))
+        pos += 28 + length
+    return frames
+
+
+def packets_of(block_id, block, size):
+    parts = [block[i:i + size] for i in range(0, len(block), size)] or [b""]
+    return [struct.pack("<IIHH", block_id, len(block), n, len(parts)) + part for n, part in enumerate(parts)]
+
+
+class Sender:
+    def __init__(self, args):
+        self.args = args
+        self.frames = load_frames(args.recording) if args.recording else []
+        if args.frames is not None:
+            self.frames = self.frames[:args.frames]
+        if args.lead_delta and len(self.frames) > 1:
+            self.frames = [self.frames[1], self.frames[0]] + self.frames[2:]
+        self.socks = []
+        for addr in args.interface or [None]:
+            s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
+            s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
+            s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 1)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 << 20)
+            if addr:
+                s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(addr))
+            self.socks.append(s)
+        self.target = (args.group, args.port)
+        self.blocks = 0
+        self.datagrams = 0
+        self.finished = threading.Event()
+        self.stopping = threading.Event()
+
+    def emit(self, datagram):
+        for s in self.socks:
+            s.sendto(datagram, self.target)
+            self.datagrams += 1
+
+    def run(self):
+        a = self.args
+        block_id = a.start_id
+        if a.mode == "stray":
+            self.emit(b"\x01\x02\x03")                                  # too short
+            self.emit(struct.pack("<IIHH", 0x80000000, 40, 0, 1) + bytes(40))  # id out of range
+            self.emit(struct.pack("<IIHH", 7, 10, 0, 1) + bytes(10))    # shorter than a frame header
+            self.emit(struct.pack("<IIHH", 8, 0, 0, 1))                 # length 0
+        shift = 0
+        while True:
+            last = 0
+            pending = []  # the interleave mode holds back a block's rest
+            for n, rec in enumerate(self.frames):
+                if self.stopping.is_set():
+                    break
+                rec = bytearray(rec)
+                t = struct.unpack_from("<I", rec, 0)[0] + shift
+                struct.pack_into("<I", rec, 0, t & 0xFFFFFFFF)
+                last = max(last, t)
+                if a.stamp:
+                    struct.pack_into("<Q", rec, 20, time.time_ns() // 1000)
+                packets = packets_of(block_id, bytes(rec), a.packet)
+                block_id += 1
+                if n == 1 and len(packets) > 1:
+                    if a.mode == "interleave":
+                        self.emit(packets[0])
+                        pending = packets[1:]
+                        continue
+                    if a.mode == "lose":
+                        packets = packets[:-1]
+                    if a.mode == "dup-packet":
+                        packets = packets[:1] + packets[:1] + packets[1:]
+                for p in packets:
+                    self.emit(p)
+                if a.mode == "repeat":
+                    for p in packets:
+                        self.emit(p)
+                for p in pending:
+                    self.emit(p)
+                pending = []
+                self.blocks += 1
+                if a.pace_ms:
+                    time.sleep(a.pace_ms / 1000.0)
+            if not a.loop or self.stopping.is_set() or not self.frames:
+                break
+            shift = last + 40
+        self.finished.set()
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--port-file", required=True)
+    p.add_argument("--group", default="238.0.0.1")
+    p.add_argument("--port", type=int, default=6000)
+    p.add_argument("--recording")
+    p.add_argument("--interface", action="append")
+    p.add_argument("--packet", type=int, default=1400)
+    p.add_argument("--mode", default="normal",
+                   choices=["normal", "interleave", "lose", "dup-packet", "repeat", "stray"])
+    p.add_argument("--lead-delta", action="store_true")
+    p.add_argument("--frames", type=int)
+    p.add_argument("--loop", action="store_true")
+    p.add_argument("--pace-ms", type=float, default=1)
+    p.add_argument("--start-id", type=int, default=1)
+    p.add_argument("--stamp", action="store_true")
+    p.add_argument("--max-seconds", type=float, default=300)
+    args = p.parse_args()
+
+    sender = Sender(args)
+    control = socket.socket()
+    control.bind(("127.0.0.1", 0))
+    control.listen(1)
+    tmp = args.port_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d %d\n" % (args.port, control.getsockname()[1]))
+    os.replace(tmp, args.port_file)
+
+    def watchdog():
+        time.sleep(args.max_seconds)
+        os._exit(3)
+
+    threading.Thread(target=watchdog, daemon=True).start()
+    control.settimeout(30)
+    try:
+        ctl, _ = control.accept()
+    except OSError:
+        os._exit(2)
+    ctl.settimeout(None)
+    buf = b""
+    while True:
+        try:
+            data = ctl.recv(4096)
+        except OSError:
+            data = b""
+        if not data:
+            break
+        buf += data
+        while b"\n" in buf:
+            line, buf = buf.split(b"\n", 1)
+            cmd = line.strip()
+            if cmd == b"go":
+                threading.Thread(target=sender.run, daemon=True).start()
+                ctl.sendall(b"ok\n")
+            elif cmd == b"wait":
+                sender.finished.wait()
+                ctl.sendall(b"done %d %d\n" % (sender.blocks, sender.datagrams))
+            elif cmd == b"stop":
+                sender.stopping.set()
+                sender.finished.wait()
+                ctl.sendall(b"ok\n")
+            elif cmd == b"quit":
+                os._exit(0)
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()
