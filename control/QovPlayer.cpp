@@ -31,7 +31,11 @@ bool gLockReady = false;
 
 int32_t gReferences = 0;             // never below 0
 uint8_t* gSharedOutput = nullptr;    // kSharedOutputSize bytes, or nil
-qov::TSuperMemoryStream gInput;      // the JPEG path reads payloads through it
+// The input stream the JPEG path reads payloads through, in place. It lives
+// as long as the library (pointing at nothing while the count is 0), so even a
+// call before InitDecoder has one; as it is one for the process, a direct
+// caller of UnZipBuffer with a JPEG payload holds the output lock.
+qov::TSuperMemoryStream gInput;
 
 // Last failure of an UnZipBuffer or UnZipBufferEx call, per thread.
 struct TDecoderFailure {

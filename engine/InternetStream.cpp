@@ -189,8 +189,11 @@ uint32_t TInternetStream::Read(void* buffer, uint32_t count)
     HINTERNET request = nullptr;
     try {
         Connect();
+        // Each ranged read is fetched once and consumed at once: keeping a
+        // copy in the URL cache only costs time (the request on the wire is
+        // the same with or without it).
         request = HttpOpenRequestA(FConnection, "GET", FPath.c_str(), "HTTP/1.1", "", nullptr,
-                                   INTERNET_FLAG_MAKE_PERSISTENT, 1);
+                                   INTERNET_FLAG_MAKE_PERSISTENT | INTERNET_FLAG_NO_CACHE_WRITE, 1);
         if (!request)
             throw EInternetRead(Format("HttpOpenRequest Error: %lu", LastError()));
 

@@ -150,6 +150,11 @@ void TReadThread::Seek(int32_t ms)
 void TReadThread::Stop()
 {
     FStopping.store(true);
+    if (GetCurrentThreadId() == ThreadID()) {
+        // From one of its own handlers: served once the handler returns.
+        Post(WM_ENGINE_STOP, 0);
+        return;
+    }
     EnterCriticalSection(&FStopLock);
     const uint32_t ticket = ++FStopTicket;
     if (Post(WM_ENGINE_STOP, ticket)) {

@@ -1,7 +1,7 @@
 // The engine core: the playback context that the control hands to every
 // engine thread, the thread base class, the source thread framework
 // (TReadThread) and the file and HTTP source (TFileThread). The play thread
-// (TPlayThread) belongs to this unit too.
+// of this unit, TPlayThread, is declared in PlayThread.h.
 //
 // Engine threads are driven only by posted thread messages: a public
 // operation posts (PostThreadMessageRetry) and, for a stop, waits for the
@@ -269,11 +269,6 @@ private:
     uint8_t FFileKind = fkNone;
     uint64_t FDataEnd = 0;  // 32 + index offset of the open recording
 };
-
-// ---------------------------------------------------------------------------
-// TPlayThread: the play clock and renderer (declared here, after the sources).
-
-// ---------------------------------------------------------------------------
 
 // Upper-cased extension of a locator: from its last dot to its end ("" when
 // it has none).

@@ -30,6 +30,10 @@ s.close()
 PY
 }
 
+qov__nginx() {
+  command -v nginx 2>/dev/null || echo /usr/sbin/nginx
+}
+
 qov__wait_port() {
   local port="$1" i
   for i in $(seq 100); do
@@ -46,7 +50,7 @@ qov_services_start() {
   qov_services_stop >/dev/null 2>&1 || true
   mkdir -p "$dir/www" "$dir/tmp" "$dir/logs"
   http_port="${QOV_HTTP_PORT_WANTED:-$(qov__free_port)}"
-  [ "$(id -u)" = 0 ] && user_line="user root;"
+  if [ "$(id -u)" = 0 ]; then user_line="user root;"; fi
 
   cat >"$dir/nginx.conf" <<CONF
 $user_line
@@ -77,7 +81,7 @@ http {
   }
 }
 CONF
-  nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/logs/error.log" \
+  "$(qov__nginx)" -c "$dir/nginx.conf" -p "$dir" -e "$dir/logs/error.log" \
     || { echo "services: nginx did not start" >&2; return 1; }
   qov__wait_port "$http_port" || { echo "services: nginx not listening on $http_port" >&2; return 1; }
 
@@ -103,13 +107,14 @@ qov_services_stop() {
   dir="$(qov_services_dir)"
   if [ -f "$dir/nginx.pid" ]; then
     pid="$(cat "$dir/nginx.pid" 2>/dev/null || true)"
-    nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/logs/error.log" -s stop 2>/dev/null \
-      || { [ -n "$pid" ] && kill "$pid" 2>/dev/null; }
+    if ! "$(qov__nginx)" -c "$dir/nginx.conf" -p "$dir" -e "$dir/logs/error.log" -s stop 2>/dev/null; then
+      if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+    fi
     rm -f "$dir/nginx.pid"
   fi
   if [ -f "$dir/fault.pid" ]; then
     pid="$(cat "$dir/fault.pid" 2>/dev/null || true)"
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
     rm -f "$dir/fault.pid"
   fi
   rm -f "$dir/ports.txt" "$dir/fault.port"

@@ -19,14 +19,33 @@ using writer::Bytes;
 
 namespace {
 
+// Scratch files of the running test, deleted after it (and after its source
+// has closed them).
+std::vector<std::string>& ScratchFiles()
+{
+    static std::vector<std::string> files;
+    return files;
+}
+
 std::string Save(const std::string& name, const Bytes& bytes)
 {
     const std::string path = ScratchPath(name);
     writer::SaveBytes(path, bytes);
+    ScratchFiles().push_back(path);
     return path;
 }
 
+struct TScratchCleaner {
+    ~TScratchCleaner()
+    {
+        for (const auto& path : ScratchFiles())
+            DeleteFileA(path.c_str());
+        ScratchFiles().clear();
+    }
+};
+
 struct FileSourceTest : ::testing::Test {
+    TScratchCleaner Cleaner;  // destroyed last
     TSourceRig Rig;
     TFileThread Source{&Rig.Context};
 };
@@ -138,16 +157,16 @@ TEST_F(FileSourceTest, EachOpenFailureReportsItsCodeAndLogsItsText)
         const uint64_t mark = LogMark();
         const DWORD start = GetTickCount();
         EXPECT_EQ(Rig.OpenAndWait(Source, path), c.Code);
-        EXPECT_LT(GetTickCount() - start, 3000u);
+        EXPECT_LT(GetTickCount() - start, kAfterLogMs) << "no table of the claimed size is read";
         const std::string text = c.LogText ? c.LogText : EngineErrorText(c.Code);
-        EXPECT_TRUE(WaitLogLines(mark, text, 1, 2000)) << "log lacks " << text;
+        EXPECT_TRUE(WaitLogLines(mark, text, 1, kAfterLogMs)) << "log lacks " << text;
         EXPECT_EQ(Rig.Window.Messages().Count(WM_ENGINE_OPENED), 0u);
     }
 
     // A file that cannot be opened: code 6, the cause in the log.
     const uint64_t mark = LogMark();
     EXPECT_EQ(Rig.OpenAndWait(Source, ScratchPath("missing.qov")), ecUnknown);
-    EXPECT_TRUE(WaitLogLines(mark, "missing.qov", 1, 2000));
+    EXPECT_TRUE(WaitLogLines(mark, "missing.qov", 1, kAfterLogMs));
 
     // The source opens again after failures.
     EXPECT_EQ(Rig.OpenAndWait(Source, Save("good.qov", good)), 0);
@@ -368,4 +387,57 @@ TEST_F(FileSourceTest, PicturesThatDoNotFitOrAreDamagedFailWithCodeSix)
         EXPECT_EQ(Rig.Frames.Count(), 0);
         EXPECT_FALSE(LogSince(mark).empty()) << "the cause is logged";
     }
+}
+
+TEST_F(FileSourceTest, ATargetBeforeTheFirstRecordShowsTheFirst)
+{
+    writer::TRecordingWriter w(640, 480, kVersion0101);
+    w.AddFrame(100, fkKeyFrame, ctZlib, 0, 0, Bytes(50, 1));
+    w.AddFrame(140, fkCopyRect, ctZlib, 0, 0, Bytes(50, 2));
+    ASSERT_EQ(Rig.OpenAndWait(Source, Save("late-start.qov", w.Build())), 0);
+    Source.Read(50);
+    EXPECT_EQ(Rig.WaitShow(3000), std::optional<int32_t>(0)) << "never an index before the first";
+}
+
+TEST_F(FileSourceTest, AFrameLengthThatCannotFitIsAReportedFailure)
+{
+    // A sparse file whose frame region (2.25 GB) could hold the record's
+    // claimed 2 GB, which no receive buffer can.
+    const std::string path = ScratchPath("huge-frame.qov");
+    const int64_t indexOffset = int64_t(0x90000000);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    const Bytes header =
+        writer::RecordingHeaderBytes(writer::MakeRecordingHeader(kVersion0101, 640, 480, 0, indexOffset));
+    Bytes record(28, 0);
+    const FrameHeader frame = writer::MakeFrameHeader(0, fkKeyFrame, ctStored, 0, 0, 0x7FFFFFF0u);
+    std::memcpy(record.data(), &frame, 28);
+    WriteFile(file, header.data(), 32, &done, nullptr);
+    WriteFile(file, record.data(), 28, &done, nullptr);
+    LARGE_INTEGER at;
+    at.QuadPart = 32 + indexOffset;
+    SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+    const Bytes index = writer::MakeIndex(kVersion0101, {IndexEntry{0, 0}});
+    WriteFile(file, index.data(), DWORD(index.size()), &done, nullptr);
+    CloseHandle(file);
+
+    {
+    TFileThread source(&Rig.Context);
+    ASSERT_EQ(Rig.OpenAndWait(source, path), 0);
+    const uint64_t mark = LogMark();
+    Rig.Window.Messages().Clear();
+    source.Read(-1);
+    auto status = Rig.Window.Messages().WaitFor(WM_ENGINE_STATUS, kAfterLogMs);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->WParam, WPARAM(kHandlerFailureStatus));
+    EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleRead -> Range check error: frame of 2147483632 bytes", 1, kAfterLogMs))
+        << LogSince(mark);
+    EXPECT_EQ(Rig.Frames.Count(), 0);
+    EXPECT_EQ(source.Capacity(), kReceiveBufferSize) << "no buffer was grown for it";
+    const DWORD start = GetTickCount();
+    source.Stop();
+    EXPECT_LT(GetTickCount() - start, 200u) << "the thread has ended: the stop returns at once";
+    }
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
 }

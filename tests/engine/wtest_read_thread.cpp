@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FrameStore.h"
+#include "SourceTestSupport.h"
 #include "TestWindow.h"
 #include "UnitQovCore.h"
 
@@ -135,11 +136,11 @@ TEST_F(ReadThreadTest, AbstractHandlerFailsLoudlyAndEndsTheLoop)
     const uint64_t mark = LogMark();
     TReadThread bare(&FContext);
     bare.Open("c:\\a.qov");
-    auto status = FWindow.Messages().WaitFor(WM_ENGINE_STATUS, 3000);
+    auto status = FWindow.Messages().WaitFor(WM_ENGINE_STATUS, kAfterLogMs);
     ASSERT_TRUE(status);
     EXPECT_EQ(status->WParam, WPARAM(6));
-    EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleOpen -> Abstract Error", 1, 3000));
-    EXPECT_EQ(WaitForSingleObject(bare.Handle(), 3000), WAIT_OBJECT_0) << "the loop ends after the failure";
+    EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleOpen -> Abstract Error", 1, kAfterLogMs));
+    EXPECT_EQ(WaitForSingleObject(bare.Handle(), kAfterLogMs), WAIT_OBJECT_0) << "the loop ends after the failure";
 
     // Later requests find the thread gone: a stop returns at once, a text
     // is freed by the sender.
@@ -157,11 +158,11 @@ TEST_F(ReadThreadTest, FailingReadReportsCodeSixUnlessStopping)
         TProbeThread probe(&FContext);
         probe.FailRead = true;
         probe.Read(7);
-        auto status = FWindow.Messages().WaitFor(WM_ENGINE_STATUS, 3000);
+        auto status = FWindow.Messages().WaitFor(WM_ENGINE_STATUS, kAfterLogMs);
         ASSERT_TRUE(status);
         EXPECT_EQ(status->WParam, WPARAM(kHandlerFailureStatus));
-        EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleRead -> probe read failure", 1, 3000));
-        EXPECT_EQ(WaitForSingleObject(probe.Handle(), 3000), WAIT_OBJECT_0);
+        EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleRead -> probe read failure", 1, kAfterLogMs));
+        EXPECT_EQ(WaitForSingleObject(probe.Handle(), kAfterLogMs), WAIT_OBJECT_0);
     }
     FWindow.Messages().Clear();
     {
@@ -171,9 +172,9 @@ TEST_F(ReadThreadTest, FailingReadReportsCodeSixUnlessStopping)
         EXPECT_TRUE(probe.Stopping());
         probe.FailRead = true;
         probe.Read(8);
-        EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleRead -> probe read failure", 1, 3000))
+        EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleRead -> probe read failure", 1, kAfterLogMs))
             << "logged even while stopping";
-        EXPECT_EQ(WaitForSingleObject(probe.Handle(), 3000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(probe.Handle(), kAfterLogMs), WAIT_OBJECT_0);
         Sleep(100);
         EXPECT_EQ(FWindow.Messages().Count(WM_ENGINE_STATUS), 0u) << "nothing reported while stopping";
         probe.Open("x.qov");
@@ -187,10 +188,10 @@ TEST_F(ReadThreadTest, NegativeSeekIsARangeError)
     TProbeThread probe(&FContext);
     EXPECT_THROW(probe.Seek(-1), ERangeError);
     probe.Post(WM_ENGINE_SEEK, static_cast<WPARAM>(-5));
-    auto status = FWindow.Messages().WaitFor(WM_ENGINE_STATUS, 3000);
+    auto status = FWindow.Messages().WaitFor(WM_ENGINE_STATUS, kAfterLogMs);
     ASSERT_TRUE(status);
     EXPECT_EQ(status->WParam, WPARAM(6));
-    EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleSeek -> Range check error", 1, 3000));
+    EXPECT_TRUE(WaitLogLines(mark, "TReadThread.HandleSeek -> Range check error", 1, kAfterLogMs));
     EXPECT_TRUE(probe.Seeks().empty());
 }
 

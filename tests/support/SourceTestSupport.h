@@ -58,6 +58,11 @@ std::vector<writer::Bytes> WrittenRecords(const writer::TRecordingWriter& writer
 
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
+// How long to wait for anything that follows a log line: a writer waits up to
+// 5 s for the machine-wide log event, which another test program may hold on
+// purpose (a writer that died holding it).
+constexpr DWORD kAfterLogMs = 8000;
+
 } // namespace qov::test
 
 #endif
