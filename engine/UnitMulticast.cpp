@@ -61,8 +61,11 @@ TQovMulticastStream::TQovMulticastStream(PlaybackContext* context, const std::ve
 {
     if (FInterfaces.size() > kCastMaxInterfaces)
         FInterfaces.resize(kCastMaxInterfaces);
-    for (size_t i = 0; i < FInterfaces.size(); ++i)
+    FDataEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    for (size_t i = 0; i < FInterfaces.size(); ++i) {
         FReceivers.push_back(std::make_unique<TReceiveThread>());
+        FReceivers.back()->SetDataEvent(FDataEvent);
+    }
 }
 
 TQovMulticastStream::~TQovMulticastStream()
@@ -70,6 +73,8 @@ TQovMulticastStream::~TQovMulticastStream()
     // The handlers use the receivers: the thread ends first.
     EndThread();
     FReceivers.clear();
+    if (FDataEvent)
+        CloseHandle(FDataEvent);
 }
 
 void TQovMulticastStream::StartReceivers()
@@ -128,7 +133,10 @@ void TQovMulticastStream::ReadBlocks(int32_t target)
             // Sleep only once no receiver has a block (a message ends it).
             if (++idleTurns >= FReceivers.size()) {
                 idleTurns = 0;
-                WaitForMessage(kIdleWaitMs);
+                // At most the pause, cut short by a queued block or a message.
+                HANDLE event = FDataEvent;
+                MsgWaitForMultipleObjectsEx(event ? 1 : 0, event ? &event : nullptr, kIdleWaitMs,
+                                            QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);
             }
             continue;
         }

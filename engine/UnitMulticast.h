@@ -56,6 +56,7 @@ private:
     size_t FNext = 0;  // receiver polled next
     TBlockDeduper FDeduper;
     std::atomic<uint32_t> FRepeated{0};
+    HANDLE FDataEvent = nullptr;  // set by a receiver that queued a block
 };
 
 } // namespace qov

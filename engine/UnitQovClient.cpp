@@ -515,14 +515,16 @@ void TQovClient::HandleOpen()
         parts.lpszUrlPath = urlPath;
         parts.dwUrlPathLength = 1024;
         std::string host, channel;
-        if (InternetCrackUrlA(locator.c_str(), static_cast<DWORD>(locator.size()), ICU_DECODE, &parts))
+        const bool split =
+            InternetCrackUrlA(locator.c_str(), static_cast<DWORD>(locator.size()), ICU_DECODE, &parts) != FALSE;
+        if (split)
             LiveTargetFromParts(std::string(hostName, parts.dwHostNameLength),
                                 std::string(urlPath, parts.dwUrlPathLength), &host, &channel);
         {
             std::lock_guard<std::mutex> lock(FInfoLock);
             FHost = host;
             FChannel = channel;
-            if (parts.nPort != 0)
+            if (split && parts.nPort != 0)
                 FPort = parts.nPort;
         }
         if (host.empty())

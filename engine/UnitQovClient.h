@@ -13,6 +13,9 @@
 // streaming) also watches the thread's message queue, so a stop posted from
 // another thread is served at once; a stop during an open ends the open
 // without reporting anything.
+//
+// A subclass that overrides the notifications ends the thread first in its
+// destructor (Stop, then EndThread), as the client itself does.
 #pragma once
 
 #include <winsock2.h>

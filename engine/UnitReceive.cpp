@@ -19,6 +19,8 @@ namespace {
 
 // Group membership as Winsock 1.1 numbers it, set through the 1.1 library.
 constexpr int kWinsock1AddMembership = 5;
+// Receive buffer asked of the system for the socket.
+constexpr int kReceiveBufferBytes = 4 << 20;
 // Longest wait for a datagram before the loop looks again.
 constexpr DWORD kReceiveTimeoutMs = 1000;
 
@@ -172,6 +174,8 @@ bool TReceiveThread::PopBlock(TCastBlock* block)
 void TReceiveThread::PushBlock(TCastBlock block)
 {
     FQueue.Push(std::move(block));
+    if (HANDLE event = FDataEvent.load())
+        SetEvent(event);
 }
 
 void TReceiveThread::ClearQueue()
@@ -265,6 +269,10 @@ void TReceiveThread::ReceiveLoop()
         FSocket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         QOV_ASSERT(FSocket != INVALID_SOCKET);
         JoinGroup();
+        // Room for a burst of datagrams (a key frame is a hundred of them)
+        // while the thread is away; the system may grant less.
+        int room = kReceiveBufferBytes;
+        setsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&room), sizeof room);
         // The socket's arrivals and the thread's queue are waited on
         // together: a request never waits for a receive to time out.
         if (WSAEventSelect(FSocket, FNetEvent, FD_READ) == SOCKET_ERROR)
@@ -273,13 +281,13 @@ void TReceiveThread::ReceiveLoop()
         while (!QueueHasMessage()) {
             const int got = recv(FSocket, reinterpret_cast<char*>(packet.data()), int(packet.size()), 0);
             if (got == SOCKET_ERROR) {
-                if (WSAGetLastError() == WSAEWOULDBLOCK) {
-                    HANDLE event = FNetEvent;
-                    if (MsgWaitForMultipleObjectsEx(1, &event, kReceiveTimeoutMs, QS_ALLPOSTMESSAGE,
-                                                    MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0)
-                        WSAResetEvent(FNetEvent);
-                }
-                continue;  // time-outs and errors are skipped
+                // Nothing there, or a failed receive (skipped): wait for the
+                // next arrival, a message, or the receive time-out.
+                HANDLE event = FNetEvent;
+                if (MsgWaitForMultipleObjectsEx(1, &event, kReceiveTimeoutMs, QS_ALLPOSTMESSAGE,
+                                                MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0)
+                    WSAResetEvent(FNetEvent);
+                continue;
             }
             TCastBlock block;
             const auto result = FAssembler.AddPacket(packet.data(), size_t(got), timeGetTime(), &block);

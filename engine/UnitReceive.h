@@ -57,6 +57,10 @@ public:
     void ClearQueue();
     size_t QueuedBlocks();
 
+    // An event the receiver sets whenever it queues a block (not owned; may
+    // be null), so that the source need not wait out its pause.
+    void SetDataEvent(HANDLE event) { FDataEvent.store(event); }
+
     bool Receiving() const { return FReceiving.load(); }
     // Blocks lost because another block's packets came in between (one beep
     // each), and blocks dropped as malformed, since creation.
@@ -85,6 +89,7 @@ private:
     TBlockAssembler FAssembler;  // partial blocks: this thread's alone
     TBlockQueue FQueue;
     std::atomic<bool> FReceiving{false};
+    std::atomic<HANDLE> FDataEvent{nullptr};
     SOCKET FSocket = INVALID_SOCKET;
     HANDLE FNetEvent = nullptr;
     bool FWinsock = false;

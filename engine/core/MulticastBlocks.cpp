@@ -73,6 +73,8 @@ TBlockAssembler::Result TBlockAssembler::AddPacket(const uint8_t* packet, size_t
     }
     if (FPartial.Data == nullptr || FPartial.Id != head.BlockId) {
         if (FPartial.Data != nullptr) {
+            // The rest of the dropped block is ignored when it comes.
+            Remember(FPartial.Id, FPartial.Length, nowMs);
             DropPartial();
             ++FDropped;
         }
@@ -91,7 +93,9 @@ TBlockAssembler::Result TBlockAssembler::AddPacket(const uint8_t* packet, size_t
 
     const uint32_t payload = static_cast<uint32_t>(size - kCastPacketHeadSize);
     if (payload > FPartial.Length - FPartial.BytesReceived) {
-        // More bytes than the block announces: never written past it.
+        // More bytes than the block announces: never written past it, and
+        // the rest of it is ignored.
+        Remember(FPartial.Id, FPartial.Length, nowMs);
         DropPartial();
         ++FMalformed;
         return arMalformed;

@@ -57,13 +57,15 @@ bool IsWholeFrameBlock(const uint8_t* data, uint32_t length);
 
 // Reassembles the datagrams of one receiver. At most one block is being
 // reassembled at a time: a packet of another block drops it (the receiver
-// sounds a beep for each such drop).
+// sounds a beep for each such drop). Packets of a block that was completed
+// or dropped moments ago are ignored (a repeated packet, or the rest of a
+// dropped block, must not start a block that can never complete).
 class TBlockAssembler {
 public:
     enum Result {
         arSkipped,    // nothing to take: too short, packet count 0 or block length 0
         arMalformed,  // a packet or block that breaks the format was dropped
-        arRepeat,     // a packet of a block completed moments ago (sent twice)
+        arRepeat,     // a packet of a block completed or dropped moments ago
         arPartial,    // taken; the block is not complete yet
         arComplete,   // *block holds the complete block
     };

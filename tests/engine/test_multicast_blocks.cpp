@@ -2,6 +2,7 @@
 // repeats across interfaces and the channel file's values.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,11 @@ Bytes Record(uint32_t time, int16_t kind, size_t payload, uint8_t fill = 0x5A)
 
 Bytes Packet(uint32_t id, uint32_t length, uint16_t count, const uint8_t* part, size_t size)
 {
-    CastPacketHead h{id, length, 0x1234, count};
-    Bytes p(reinterpret_cast<uint8_t*>(&h), reinterpret_cast<uint8_t*>(&h) + sizeof h);
-    p.insert(p.end(), part, part + size);
+    const CastPacketHead h{id, length, 0x1234, count};
+    Bytes p(sizeof h + size);
+    std::memcpy(p.data(), &h, sizeof h);
+    if (size > 0)
+        std::memcpy(p.data() + sizeof h, part, size);
     return p;
 }
 
@@ -87,13 +90,15 @@ TEST(CastAssembly, InterleavedBlockIsDroppedWithOneBeepEach)
     EXPECT_EQ(Contents(out), secondBlock);
     EXPECT_EQ(a.TakeDropped(), 1u);
     EXPECT_EQ(a.TakeDropped(), 0u);
-    // Block 1's later packets start it again; it can never complete.
-    EXPECT_EQ(Add(a, first[1], &out), TBlockAssembler::arPartial);
-    EXPECT_EQ(Add(a, first[2], &out), TBlockAssembler::arPartial);
-    EXPECT_EQ(a.PartialId(), 1u);
-    const auto third = Split(3, Record(80, fkCopyRect, 10), 1400);
-    EXPECT_EQ(Add(a, third[0], &out), TBlockAssembler::arComplete);
-    EXPECT_EQ(a.TakeDropped(), 1u);
+    // Block 1's later packets are ignored: it can never complete, and they
+    // must not drop the next block or beep again.
+    EXPECT_EQ(Add(a, first[1], &out), TBlockAssembler::arRepeat);
+    const auto third = Split(3, Record(80, fkCopyRect, 3000), 1400);
+    EXPECT_EQ(Add(a, third[0], &out), TBlockAssembler::arPartial);
+    EXPECT_EQ(Add(a, first[2], &out), TBlockAssembler::arRepeat);
+    EXPECT_EQ(Add(a, third[1], &out), TBlockAssembler::arPartial);
+    EXPECT_EQ(Add(a, third[2], &out), TBlockAssembler::arComplete);
+    EXPECT_EQ(a.TakeDropped(), 0u);
 }
 
 TEST(CastAssembly, MorePayloadThanAnnouncedIsNeverWrittenPastTheBlock)
@@ -105,6 +110,8 @@ TEST(CastAssembly, MorePayloadThanAnnouncedIsNeverWrittenPastTheBlock)
     EXPECT_EQ(Add(a, packets[0], &out), TBlockAssembler::arPartial);
     EXPECT_EQ(Add(a, packets[1], &out), TBlockAssembler::arPartial);
     EXPECT_EQ(Add(a, packets[1], &out), TBlockAssembler::arMalformed);  // duplicate: 4200 > 3028
+    EXPECT_FALSE(a.HasPartial());
+    EXPECT_EQ(Add(a, packets[2], &out), TBlockAssembler::arRepeat);  // the rest is ignored
     EXPECT_FALSE(a.HasPartial());
     EXPECT_EQ(a.TakeDropped(), 0u);
 

@@ -6,9 +6,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +22,7 @@
 #include "FrameStore.h"
 #include "QovFormat.h"
 #include "UnitQovCore.h"
+#include "UnitQovClient.h"
 #include "UnitShare.h"
 
 namespace qov::test {
@@ -309,5 +309,98 @@ inline std::vector<uint8_t> WithoutReserved(std::vector<uint8_t> record)
         std::fill(record.begin() + 20, record.begin() + 28, 0);
     return record;
 }
+
+// The client as the control's subclass uses it: samples go to the frame
+// store, the header and errors to the window; every notification is noted.
+class TTestClient : public TQovClient {
+public:
+    using TQovClient::TQovClient;
+    ~TTestClient() override
+    {
+        Stop();
+        EndThread();
+    }
+
+    std::vector<int> Errors()
+    {
+        std::lock_guard<std::mutex> l(FLock);
+        return FErrors;
+    }
+    std::vector<std::pair<int, int>> Headers()
+    {
+        std::lock_guard<std::mutex> l(FLock);
+        return FHeaders;
+    }
+    std::vector<std::string> Texts()
+    {
+        std::lock_guard<std::mutex> l(FLock);
+        return FTexts;
+    }
+    // Sample count when the header came (-1: no header yet).
+    int SamplesBeforeHeader()
+    {
+        std::lock_guard<std::mutex> l(FLock);
+        return FSamplesBeforeHeader;
+    }
+    int Samples()
+    {
+        std::lock_guard<std::mutex> l(FLock);
+        return FSamples;
+    }
+    // Called on the client's thread for every frame, before it is stored.
+    std::function<void(const uint8_t* record)> OnSample;
+
+protected:
+    void DoStreamHeader(int width, int height) override
+    {
+        TQovClient::DoStreamHeader(width, height);
+        {
+            std::lock_guard<std::mutex> l(FLock);
+            FHeaders.emplace_back(width, height);
+            if (FSamplesBeforeHeader < 0)
+                FSamplesBeforeHeader = FSamples;
+        }
+        FContext->Header.Width = uint16_t(width);
+        FContext->Header.Height = uint16_t(height);
+        PostMessageA(FContext->Window, WM_ENGINE_OPENED, 0, 0);
+    }
+    void DoError(int code) override
+    {
+        {
+            std::lock_guard<std::mutex> l(FLock);
+            FErrors.push_back(code);
+        }
+        PostMessageA(FContext->Window, WM_ENGINE_STATUS, WPARAM(code), 0);
+    }
+    void DoSample(const uint8_t* record) override
+    {
+        TQovClient::DoSample(record);
+        if (OnSample)
+            OnSample(record);
+        const uint32_t length = kFrameHeaderSize + RecordHeader(record).Length;
+        TFrameRecordPtr copy(static_cast<uint8_t*>(std::malloc(length)));
+        std::memcpy(copy.get(), record, length);
+        FContext->Frames->AddFrame(std::move(copy));
+        std::lock_guard<std::mutex> l(FLock);
+        ++FSamples;
+    }
+    void DoIndex(const std::string& text) override { Note("index:" + text); }
+    void DoScript(const std::string& text) override { Note("script:" + text); }
+    void DoString(const std::string& text) override { Note("string:" + text); }
+
+private:
+    void Note(const std::string& s)
+    {
+        std::lock_guard<std::mutex> l(FLock);
+        FTexts.push_back(s);
+    }
+
+    std::mutex FLock;
+    std::vector<int> FErrors;
+    std::vector<std::pair<int, int>> FHeaders;
+    std::vector<std::string> FTexts;
+    int FSamples = 0;
+    int FSamplesBeforeHeader = -1;
+};
 
 } // namespace qov::test
