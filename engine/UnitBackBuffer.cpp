@@ -21,23 +21,6 @@ LONG FarEdge(int from, int size)
     return LONG(std::min<int64_t>(int64_t(from) + size, INT_MAX));
 }
 
-// The temporary bitmap of one frame, deleted on every path.
-class TFrameBitmap {
-public:
-    explicit TFrameBitmap(HBITMAP bitmap) : FBitmap(bitmap) {}
-    ~TFrameBitmap()
-    {
-        if (FBitmap)
-            DeleteObject(FBitmap);
-    }
-    TFrameBitmap(const TFrameBitmap&) = delete;
-    TFrameBitmap& operator=(const TFrameBitmap&) = delete;
-    HBITMAP Get() const { return FBitmap; }
-
-private:
-    HBITMAP FBitmap;
-};
-
 } // namespace
 
 TBackBuffer::TBackBuffer()
@@ -168,7 +151,8 @@ void TBackBuffer::DrawRectangle(const FrameHeader& record, const void* image, ui
     }
     const DWORD rop = record.Kind == fkXorRect ? SRCINVERT : SRCCOPY;
 
-    TFrameBitmap frame(CreateCompatibleBitmap(FDC, picture.Width, picture.Height));
+    // The temporary bitmap of one frame, deleted on every path.
+    TBitmapHolder frame(CreateCompatibleBitmap(FDC, picture.Width, picture.Height));
     if (!frame.Get())
         throw Exception(Format("CreateCompatibleBitmap(DC=%d, Width=%d, Height=%d) ErrorCode=%d",
                                int(reinterpret_cast<intptr_t>(FDC)), picture.Width, picture.Height,

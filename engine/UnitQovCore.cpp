@@ -99,7 +99,17 @@ TReadThread::TReadThread(PlaybackContext* context) : FContext(context)
     }
     FCapacity = kReceiveBufferSize;
     FUsed = 0;
-    StartThread();
+    try {
+        StartThread();
+    } catch (...) {
+        // No destructor runs for a constructor that fails.
+        CloseHandle(FStopEvent);
+        CloseHandle(FTextEvent);
+        std::free(FReceiveBuffer);
+        DeleteCriticalSection(&FStopLock);
+        DeleteCriticalSection(&FMeterLock);
+        throw;
+    }
 }
 
 TReadThread::~TReadThread()

@@ -42,29 +42,6 @@ std::string ColourTableFault(const uint8_t* b, uint32_t length)
     return {};
 }
 
-// Deleted with the scope unless kept.
-class TBitmapHolder {
-public:
-    explicit TBitmapHolder(HBITMAP bitmap) : FBitmap(bitmap) {}
-    ~TBitmapHolder()
-    {
-        if (FBitmap)
-            DeleteObject(FBitmap);
-    }
-    TBitmapHolder(const TBitmapHolder&) = delete;
-    TBitmapHolder& operator=(const TBitmapHolder&) = delete;
-    HBITMAP Get() const { return FBitmap; }
-    HBITMAP Keep()
-    {
-        HBITMAP b = FBitmap;
-        FBitmap = nullptr;
-        return b;
-    }
-
-private:
-    HBITMAP FBitmap;
-};
-
 // A memory DC for one drawing step; puts back what it held and is deleted on
 // every path.
 class TScratchDC {

@@ -100,6 +100,29 @@ struct TDecodedImage {
 // bits per pixel or compression) is an assertion error.
 TDecodedImage CheckedImage(const void* image, uint32_t length);
 
+// A GDI bitmap deleted with the scope unless kept.
+class TBitmapHolder {
+public:
+    explicit TBitmapHolder(HBITMAP bitmap) : FBitmap(bitmap) {}
+    ~TBitmapHolder()
+    {
+        if (FBitmap)
+            DeleteObject(FBitmap);
+    }
+    TBitmapHolder(const TBitmapHolder&) = delete;
+    TBitmapHolder& operator=(const TBitmapHolder&) = delete;
+    HBITMAP Get() const { return FBitmap; }
+    HBITMAP Keep()
+    {
+        HBITMAP b = FBitmap;
+        FBitmap = nullptr;
+        return b;
+    }
+
+private:
+    HBITMAP FBitmap;
+};
+
 // The cursor painted into the back buffer's picture. Pure red, RGB(255, 0, 0),
 // is transparent in every cursor image. At first the image is the engine's
 // bitmap resource "BMPMOUSE" (44 x 44, 16 colours), loaded from the module

@@ -13,8 +13,31 @@ using qov::test::ReadRecording;
 
 TEST(RecordingFormat, StatusTexts)
 {
+    // Every code's own text, as the control shows it and the log records it
+    // (this file is compiled to GBK bytes like the engine).
+    static const char* const expected[16] = {
+        "",
+        "屏幕流文件被破坏",
+        "屏幕流文件没有索引信息",
+        "无法与目标计算机建立网络连接",
+        "拒绝提供直播服务",
+        "屏幕流文件被破坏",
+        "发生未知错误，请看错误日志文件",
+        "发生网络错误",
+        "无效的 URL",
+        "无效的多播格式文件",
+        "无效的文件格式",
+        "重定位失败",
+        "解析计算机地址失败",
+        "屏幕流索引表无效",
+        "QovPlayer 需要升级",
+        "读文件失败",
+    };
+    for (int code = 1; code <= 15; ++code)
+        EXPECT_STREQ(EngineErrorText(code), expected[code]) << "code " << code;
     EXPECT_STREQ(EngineErrorText(14), "QovPlayer \xD0\xE8\xD2\xAA\xC9\xFD\xBC\xB6");  // GBK
     EXPECT_STREQ(EngineErrorText(1), EngineErrorText(5));
+    EXPECT_STREQ(EngineErrorText(-1), "");
     EXPECT_STREQ(EngineErrorText(0), "");
     EXPECT_STREQ(EngineErrorText(16), "");
 }

@@ -193,8 +193,9 @@ TEST_F(HttpSourceTest, MisbehavingServersFailTheOpen)
         const uint64_t mark = LogMark();
         EXPECT_EQ(Rig.OpenAndWait(Source, FaultUrl(c.Behaviour, name)), c.Code);
         EXPECT_TRUE(WaitLogLines(mark, EngineErrorText(c.Code), 1, kAfterLogMs));
-        if (c.LogText)
+        if (c.LogText) {
             EXPECT_TRUE(WaitLogLines(mark, c.LogText, 1, kAfterLogMs)) << LogSince(mark);
+        }
     }
     // A dropped connection: WinINet fails the send or the status query, or
     // (Wine) reports status 0; each is a logged failure of the read.

@@ -35,8 +35,10 @@ public:
         if (FHandle == INVALID_HANDLE_VALUE)
             throw Exception(Format("cannot open %s (error %lu)", path.c_str(), GetLastError()));
         LARGE_INTEGER size;
-        if (!GetFileSizeEx(FHandle, &size))
+        if (!GetFileSizeEx(FHandle, &size)) {
+            CloseHandle(FHandle);  // no destructor runs for a constructor that throws
             throw Exception(Format("cannot read the size of %s", path.c_str()));
+        }
         FSize = uint64_t(size.QuadPart);
         FBuffer.resize(1 << 20);
     }

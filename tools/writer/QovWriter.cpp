@@ -229,48 +229,38 @@ size_t TRecordingWriter::AddFrame(uint32_t time, int16_t kind, uint16_t compress
     return AddFrame(MakeFrameHeader(time, kind, compression, left, top, 0, cursorX, cursorY), payload);
 }
 
-size_t TRecordingWriter::AddKeyFrame(uint32_t time, const TPicture& picture, uint16_t compression,
-                                     uint16_t cursorX, uint16_t cursorY)
+size_t TRecordingWriter::AddPicture(const FrameHeader& header, const TPicture& picture)
 {
     TFrameInfo info{};
-    info.Header = MakeFrameHeader(time, fkKeyFrame, compression, 0, 0, 0, cursorX, cursorY);
-    info.Payload = EncodePicture(picture, compression, FStyle);
+    info.Header = header;
+    info.Payload = EncodePicture(picture, header.Compression, FStyle);
     info.Picture = picture;
     info.Style = FStyle;
     return Add(std::move(info));
+}
+
+size_t TRecordingWriter::AddKeyFrame(uint32_t time, const TPicture& picture, uint16_t compression,
+                                     uint16_t cursorX, uint16_t cursorY)
+{
+    return AddPicture(MakeFrameHeader(time, fkKeyFrame, compression, 0, 0, 0, cursorX, cursorY), picture);
 }
 
 size_t TRecordingWriter::AddXorRect(uint32_t time, uint16_t left, uint16_t top, const TPicture& xorPicture,
                                     uint16_t compression, uint16_t cursorX, uint16_t cursorY)
 {
-    TFrameInfo info{};
-    info.Header = MakeFrameHeader(time, fkXorRect, compression, left, top, 0, cursorX, cursorY);
-    info.Payload = EncodePicture(xorPicture, compression, FStyle);
-    info.Picture = xorPicture;
-    info.Style = FStyle;
-    return Add(std::move(info));
+    return AddPicture(MakeFrameHeader(time, fkXorRect, compression, left, top, 0, cursorX, cursorY), xorPicture);
 }
 
 size_t TRecordingWriter::AddCopyRect(uint32_t time, uint16_t left, uint16_t top, const TPicture& picture,
                                      uint16_t compression, uint16_t cursorX, uint16_t cursorY)
 {
-    TFrameInfo info{};
-    info.Header = MakeFrameHeader(time, fkCopyRect, compression, left, top, 0, cursorX, cursorY);
-    info.Payload = EncodePicture(picture, compression, FStyle);
-    info.Picture = picture;
-    info.Style = FStyle;
-    return Add(std::move(info));
+    return AddPicture(MakeFrameHeader(time, fkCopyRect, compression, left, top, 0, cursorX, cursorY), picture);
 }
 
 size_t TRecordingWriter::AddCursorShape(uint32_t time, uint16_t x, uint16_t y, const TPicture& shape,
                                         uint16_t compression)
 {
-    TFrameInfo info{};
-    info.Header = MakeFrameHeader(time, fkCursor, compression, x, y, 0);
-    info.Payload = EncodePicture(shape, compression, FStyle);
-    info.Picture = shape;
-    info.Style = FStyle;
-    return Add(std::move(info));
+    return AddPicture(MakeFrameHeader(time, fkCursor, compression, x, y, 0), shape);
 }
 
 size_t TRecordingWriter::AddCursorMove(uint32_t time, uint16_t x, uint16_t y)

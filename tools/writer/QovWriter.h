@@ -152,6 +152,8 @@ public:
 
 private:
     size_t Add(TFrameInfo info);
+    // Encodes picture by the header's compression and adds it with the header.
+    size_t AddPicture(const FrameHeader& header, const TPicture& picture);
 
     uint16_t FWidth;
     uint16_t FHeight;
