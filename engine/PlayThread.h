@@ -16,6 +16,7 @@
 #pragma once
 
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <atomic>
 #include <cstdint>
@@ -115,6 +116,8 @@ private:
     void ShowRange(int32_t from, int32_t to);
     void PostDirtyRect(bool whole);
     void SeekTo(uint32_t ms);
+    // Index of the buffered key frame at keyTime, -1 when it is not buffered.
+    int32_t KeyFrameIndex(uint32_t keyTime);
     void ReportAbnormalBuffer(int32_t key, uint32_t target);
     void HandleStop();
 

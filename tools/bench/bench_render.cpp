@@ -1,0 +1,484 @@
+// bench_render: the play thread's rendering and seeking at 1920 x 1080.
+//
+//   bench_render [--file PATH] [--seeks N]
+//
+// Throughput: frames per second that the play thread renders (decode through
+// QovPlayer.ocx, draw into the back buffer, report the rectangle) for whole
+// key frames and for rectangles of a tenth of the screen, for each
+// compression, against a baseline in the same run that only decodes the same
+// payloads into the shared output buffer under the output lock.
+// Seek latency: time from TPlayThread.Seek to the last WM_ENGINE_PAINT it
+// causes, in a synthetic 3-hour recording (made once in build/bench) played
+// from its file source, for targets inside the buffer and for targets that
+// make the source reposition.
+// Goals: rendering adds under 20 % to decoding; every seek under 150 ms.
+#include <windows.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FrameStore.h"
+#include "PlayThread.h"
+#include "QovFormat.h"
+#include "QovWriter.h"
+#include "SyntheticRecording.h"
+#include "UnitQovCore.h"
+#include "UnitShare.h"
+
+using namespace qov;
+using writer::Bytes;
+using writer::TPicture;
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+
+double NowMs()
+{
+    static const LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return double(c.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+// The control window's stand-in: a message-only window on its own thread that
+// notes when each engine message arrives.
+class TBenchWindow {
+public:
+    struct TArrival {
+        UINT Msg;
+        WPARAM WParam;
+        double When;
+    };
+
+    TBenchWindow()
+    {
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        FThread = std::thread([this, ready] {
+            WNDCLASSA wc{};
+            wc.lpfnWndProc = &Proc;
+            wc.hInstance = GetModuleHandleA(nullptr);
+            wc.lpszClassName = "QovRenderBenchWindow";
+            RegisterClassA(&wc);
+            FWindow = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                                      nullptr);
+            SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            SetEvent(ready);
+            MSG msg;
+            while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+                DispatchMessageA(&msg);
+        });
+        WaitForSingleObject(ready, INFINITE);
+        CloseHandle(ready);
+    }
+    ~TBenchWindow()
+    {
+        PostMessageA(FWindow, WM_CLOSE, 0, 0);
+        FThread.join();
+    }
+    HWND Handle() const { return FWindow; }
+
+    size_t Size()
+    {
+        std::lock_guard<std::mutex> l(FLock);
+        return FList.size();
+    }
+    std::vector<TArrival> Since(size_t from, UINT msg)
+    {
+        std::lock_guard<std::mutex> l(FLock);
+        std::vector<TArrival> result;
+        for (size_t i = from; i < FList.size(); ++i)
+            if (FList[i].Msg == msg)
+                result.push_back(FList[i]);
+        return result;
+    }
+    // Waits until n messages msg have arrived since index from.
+    bool WaitCount(size_t from, UINT msg, size_t n, DWORD timeoutMs)
+    {
+        const double until = NowMs() + timeoutMs;
+        while (Since(from, msg).size() < n) {
+            if (NowMs() > until)
+                return false;
+            Sleep(1);
+        }
+        return true;
+    }
+    // Waits until no message msg has come for quietMs (at least one came
+    // since from); the time of the last one, or -1.
+    double LastOfBurst(size_t from, UINT msg, double quietMs, DWORD timeoutMs)
+    {
+        const double until = NowMs() + timeoutMs;
+        for (;;) {
+            const auto list = Since(from, msg);
+            const double now = NowMs();
+            if (!list.empty() && now - list.back().When >= quietMs)
+                return list.back().When;
+            if (now > until)
+                return -1;
+            Sleep(2);
+        }
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND w, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<TBenchWindow*>(GetWindowLongPtrA(w, GWLP_USERDATA));
+        if (self && msg >= WM_USER && msg < 0x8000) {
+            std::lock_guard<std::mutex> l(self->FLock);
+            self->FList.push_back({msg, wParam, NowMs()});
+            return 0;
+        }
+        if (msg == WM_CLOSE) {
+            DestroyWindow(w);
+            return 0;
+        }
+        if (msg == WM_DESTROY) {
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcA(w, msg, wParam, lParam);
+    }
+    HWND FWindow = nullptr;
+    std::thread FThread;
+    std::mutex FLock;
+    std::vector<TArrival> FList;
+};
+
+struct TContextLists {
+    TFramesBuffer Frames;
+    TKeyFramesBuffer KeyFrames;
+    TIndexTable Index;
+    PlaybackContext Context;
+
+    explicit TContextLists(HWND window)
+    {
+        Context.Frames = &Frames;
+        Context.KeyFrames = &KeyFrames;
+        Context.Index = &Index;
+        Context.Window = window;
+    }
+    ~TContextLists()
+    {
+        Frames.Clear();
+        KeyFrames.Clear();
+        Index.Clear();
+    }
+};
+
+const char* CompressionName(uint16_t c)
+{
+    switch (c) {
+    case ctStored: return "stored";
+    case ctJPEG: return "JPEG";
+    case ctLZO1X: return "LZO1X";
+    case ctZlib: return "zlib";
+    default: return "?";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Throughput
+
+struct TFrameSet {
+    std::vector<Bytes> Pool;            // distinct payloads
+    std::vector<FrameHeader> Headers;
+    std::vector<size_t> Payload;        // per header, its payload in the pool
+    const Bytes& PayloadOf(size_t i) const { return Pool[Payload[i]]; }
+};
+
+// Whole pictures (key frames) or rectangles of a tenth of the screen
+// (alternately copied and combined by exclusive or), count of them.
+TFrameSet MakeFrames(uint16_t compression, bool keyFrames, int count)
+{
+    constexpr int kPictures = 4;
+    TFrameSet set;
+    std::vector<Bytes>& pool = set.Pool;
+    const int rectW = 608, rectH = 342;  // 10 % of 1920 x 1080
+    for (int i = 0; i < kPictures; ++i) {
+        const TPicture screen = writer::MakeScreenPicture(kWidth, kHeight, 100 + i);
+        const TPicture picture = keyFrames ? screen : screen.Crop(200 + 97 * i, 100 + 61 * i, rectW, rectH);
+        pool.push_back(writer::EncodePicture(picture, compression));
+    }
+    for (int i = 0; i < count; ++i) {
+        const Bytes& payload = pool[size_t(i) % pool.size()];
+        const int16_t kind = keyFrames ? fkKeyFrame : (i % 2 ? fkXorRect : fkCopyRect);
+        const uint16_t left = keyFrames ? 0 : uint16_t(50 + (i * 131) % (kWidth - rectW - 100));
+        const uint16_t top = keyFrames ? 0 : uint16_t(40 + (i * 71) % (kHeight - rectH - 80));
+        set.Headers.push_back(writer::MakeFrameHeader(0, kind, compression, left, top, uint32_t(payload.size())));
+        set.Payload.push_back(size_t(i) % pool.size());
+    }
+    return set;
+}
+
+// Milliseconds per frame of decoding alone.
+double DecodeOnly(const TFrameSet& set)
+{
+    const double start = NowMs();
+    for (size_t i = 0; i < set.Headers.size(); ++i) {
+        TOutputLock lock;
+        void* out = nullptr;
+        const int n = DecodePayloadEx(set.PayloadOf(i).data(), set.Headers[i].Length, set.Headers[i].Compression, &out,
+                                      kDecodeOutputSize);
+        if (n <= 0)
+            throw Exception("a payload did not decode");
+    }
+    return (NowMs() - start) / double(set.Headers.size());
+}
+
+// Milliseconds per frame of decoding and drawing straight into a back buffer
+// on this thread (what the play thread adds on top shows against it).
+double DecodeAndDraw(const TFrameSet& set, const Bytes& leadingKey)
+{
+    TBackBuffer picture;
+    picture.SetSize(kWidth, kHeight);
+    auto draw = [&](const FrameHeader& header, const Bytes& payload) {
+        TOutputLock lock;
+        void* out = nullptr;
+        const int n = DecodePayloadEx(payload.data(), header.Length, header.Compression, &out, kDecodeOutputSize);
+        if (n <= 0)
+            throw Exception("a payload did not decode");
+        picture.Lock();
+        picture.DrawFrame(&header, out, uint32_t(n));
+        picture.Unlock();
+        RECT dirty;
+        picture.GetDirtyRect(dirty, true);
+        GdiFlush();
+    };
+    draw(writer::MakeFrameHeader(0, fkKeyFrame, ctZlib, 0, 0, uint32_t(leadingKey.size())), leadingKey);
+    const double start = NowMs();
+    for (size_t i = 0; i < set.Headers.size(); ++i)
+        draw(set.Headers[i], set.PayloadOf(i));
+    return (NowMs() - start) / double(set.Headers.size());
+}
+
+// Milliseconds per frame of the play thread rendering the set (after a
+// leading key frame that is not counted).
+double Render(const TFrameSet& set, const Bytes& leadingKey)
+{
+    TBenchWindow window;
+    TContextLists lists(window.Handle());
+    lists.Context.Header.Width = kWidth;
+    lists.Context.Header.Height = kHeight;
+    auto add = [&](const FrameHeader& header, const Bytes& payload) {
+        TFrameRecordPtr block = AllocFrameRecord(header.Length);
+        std::memcpy(block.get(), &header, sizeof header);
+        std::memcpy(block.get() + kFrameHeaderSize, payload.data(), payload.size());
+        lists.Frames.AddFrame(std::move(block));
+    };
+    add(writer::MakeFrameHeader(0, fkKeyFrame, ctZlib, 0, 0, uint32_t(leadingKey.size())), leadingKey);
+    lists.Index.AddEntry(0, false, 0);
+    for (size_t i = 0; i < set.Headers.size(); ++i)
+        add(set.Headers[i], set.PayloadOf(i));
+
+    TPlayThread player(&lists.Context);
+    lists.Context.Player = &player;
+    player.SetKeyCacheOn(false);
+    player.Play();  // every record is due at once
+    const size_t n = set.Headers.size();
+    if (!window.WaitCount(0, WM_ENGINE_PAINT, n + 1, 120000))
+        throw Exception("the play thread did not render every frame");
+    const auto paints = window.Since(0, WM_ENGINE_PAINT);
+    player.Pause();
+    lists.Context.Player = nullptr;
+    return (paints[n].When - paints[0].When) / double(n);
+}
+
+void Throughput()
+{
+    std::printf("render throughput at %d x %d (frames per second; play thread = decode + draw + paint)\n", kWidth,
+                kHeight);
+    std::printf("  %-22s %10s %12s %10s %10s\n", "frames", "decode", "decode+draw", "render", "added");
+    const Bytes leadingKey = writer::EncodePicture(writer::MakeScreenPicture(kWidth, kHeight, 99), ctZlib);
+    for (const bool keyFrames : {true, false}) {
+        for (const uint16_t compression : {ctStored, ctJPEG, ctLZO1X, ctZlib}) {
+            const int count = keyFrames ? 30 : 300;
+            const TFrameSet set = MakeFrames(compression, keyFrames, count);
+            // Each measured twice, the better run counts (a busy machine only
+            // slows a run down).
+            double decode = 1e9, direct = 1e9, render = 1e9;
+            for (int round = 0; round < 2; ++round) {
+                decode = std::min(decode, DecodeOnly(set));
+                direct = std::min(direct, DecodeAndDraw(set, leadingKey));
+                render = std::min(render, Render(set, leadingKey));
+            }
+            const std::string name =
+                std::string(keyFrames ? "key frame " : "10 % rect ") + CompressionName(compression);
+            std::printf("  %-22s %10.1f %12.1f %10.1f %9.1f %%%s\n", name.c_str(), 1000.0 / decode, 1000.0 / direct,
+                        1000.0 / render,
+                        (render / decode - 1.0) * 100.0, render / decode - 1.0 < 0.20 ? "" : "  (goal: < 20 %)");
+            std::fflush(stdout);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Seek latency
+
+uint64_t FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d))
+        return 0;
+    return (uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+std::string ProgramDir()
+{
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string p(path, n);
+    return p.substr(0, p.find_last_of("\\/") + 1);
+}
+
+struct TLatency {
+    std::vector<double> List;
+    void Print(const char* name) const
+    {
+        if (List.empty()) {
+            std::printf("  %-11s no seeks measured\n", name);
+            return;
+        }
+        std::vector<double> s = List;
+        std::sort(s.begin(), s.end());
+        const double worst = s.back();
+        std::printf("  %-11s %3u seeks: median %6.1f ms, 90th %6.1f ms, worst %6.1f ms%s\n", name, unsigned(s.size()),
+                    s[s.size() / 2], s[std::min(s.size() - 1, s.size() * 9 / 10)], worst,
+                    worst < 150.0 ? "" : "  (goal: every seek < 150 ms)");
+    }
+};
+
+void SeekLatency(const std::string& file, int seeks)
+{
+    TBenchWindow window;
+    TContextLists lists(window.Handle());
+    TFileThread source(&lists.Context);
+    lists.Context.Reader = &source;
+    source.Open(file);
+    if (!window.WaitCount(0, WM_ENGINE_OPENED, 1, 30000))
+        throw Exception("the recording did not open");
+    const uint32_t duration = lists.Context.Header.Duration;
+    TPlayThread player(&lists.Context);
+    lists.Context.Player = &player;
+    player.SetKeyCacheOn(false);
+
+    // Start playing so that the source fills the buffer, then pause.
+    player.Play();
+    const double fillUntil = NowMs() + 20000;
+    while (!lists.Frames.IsFull() && NowMs() < fillUntil)
+        Sleep(5);
+    player.Pause();
+
+    // Each seek: from the call to the last paint it causes.
+    auto seek = [&](uint32_t target) {
+        const size_t from = window.Size();
+        const double start = NowMs();
+        player.Seek(int32_t(target));
+        const double last = window.LastOfBurst(from, WM_ENGINE_PAINT, 250.0, 10000);
+        if (last < 0)
+            return -1.0;
+        return last - start;
+    };
+
+    uint32_t seed = 11;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+
+    TLatency buffered, unbuffered;
+    for (int i = 0; i < seeks; ++i) {
+        // Inside what is buffered now (after the first buffered record).
+        const uint32_t low = uint32_t(lists.Frames.MinTimeStamp());
+        const uint32_t high = uint32_t(lists.Frames.MaxTimeStamp());
+        if (high > low + 20) {
+            uint32_t t = low + 10 + next() % (high - low - 10);
+            int32_t f = lists.Frames.FindFrame(t, false);
+            if (f != -1 && f != lists.Frames.CurrentIndex()) {
+                const double ms = seek(t);
+                if (ms >= 0)
+                    buffered.List.push_back(ms);
+            }
+        }
+        // Anywhere in the three hours: mostly a group that is not buffered.
+        uint32_t target = next() % duration;
+        uint32_t probe = target;
+        const bool inBuffer = lists.Frames.FindFrame(probe, false) != -1;
+        const double ms = seek(target);
+        if (ms >= 0)
+            (inBuffer ? buffered : unbuffered).List.push_back(ms);
+    }
+    std::printf("seek latency in %s (%.1f MB, %u ms), seek to last paint, paused:\n", file.c_str(),
+                double(FileSize(file)) / 1e6, duration);
+    buffered.Print("buffered");
+    unbuffered.Print("unbuffered");
+    player.Stop();
+    lists.Context.Player = nullptr;
+    lists.Context.Reader = nullptr;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string file;
+    int seeks = 40;
+    bool throughput = true, latency = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--file" && i + 1 < argc)
+            file = argv[++i];
+        else if (a == "--seeks" && i + 1 < argc)
+            seeks = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--no-throughput")
+            throughput = false;
+        else if (a == "--no-seeks")
+            latency = false;
+    }
+    if (!InitDecoder()) {
+        std::fprintf(stderr, "bench_render: the frame decoder cannot start\n");
+        return 1;
+    }
+    int result = 0;
+    try {
+        if (throughput)
+            Throughput();
+        if (latency) {
+            if (file.empty()) {
+                const std::string dir = ProgramDir() + "..\\..\\bench";
+                CreateDirectoryA(dir.c_str(), nullptr);
+                file = dir + "\\bench-3h-1080p.qov";
+            }
+            if (FileSize(file) < 100000000) {
+                writer::TSyntheticOptions options;  // 1920 x 1080, 3 hours, a key frame every 30 s
+                options.TargetBytes = writer::kThreeHourTargetBytes;
+                std::printf("writing %s ...\n", file.c_str());
+                std::fflush(stdout);
+                const std::string part = file + ".part";
+                const auto summary = writer::WriteSyntheticRecording(part, options);
+                if (!MoveFileExA(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
+                    throw Exception("cannot rename " + part);
+                std::printf("  %llu bytes, %llu frames, %llu key frames\n", (unsigned long long)summary.FileBytes,
+                            (unsigned long long)summary.Frames, (unsigned long long)summary.KeyFrames);
+            }
+            SeekLatency(file, seeks);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_render: %s\n", e.what());
+        result = 1;
+    }
+    UninitDecoder();
+    return result;
+}
