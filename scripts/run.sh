@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Windows programs and runs the demo under Wine: writes the built-in
-# sample recording with qovsample, then qovdemo reads its header and index,
-# decodes every frame payload through QovPlayer.ocx's decoder exports and
-# writes the key frames as .bmp files.
+# Builds the Windows programs and plays a recording under Wine: writes the
+# built-in sample recording with qovsample, plays it with qovplay through the
+# engine (file source, play thread, back buffer with its cursor) to its end and
+# writes the final picture as a .bmp file; then qovdemo decodes every frame
+# payload through QovPlayer.ocx's decoder exports and writes the key frames.
 #
 #   bash scripts/run.sh                  # the built-in sample
 #   bash scripts/run.sh some/file.qov    # any recording instead
@@ -20,7 +21,7 @@ echo "== Windows build"
 cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-i686-mingw.cmake" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$here/cmake/wine-run.sh" >/dev/null
-cmake --build build/win -j "$jobs" --target qovsample qovdemo QovPlayer
+cmake --build build/win -j "$jobs" --target qovsample qovplay qovdemo QovPlayer
 
 bash scripts/wine-prefix.sh
 
@@ -39,15 +40,21 @@ else
   wine_run build/win/bin/qovsample.exe "$(winpath "$recording")"
 fi
 
+status=0
+final="$out/$(basename "${recording%.*}")-final.bmp"
+echo "== Playing $recording"
+wine_run build/win/bin/qovplay.exe "$(winpath "$recording")" "$(winpath "$final")" | tee "$out/qovplay.log" ||
+  status=$?
+
 echo "== Decoding every frame of $recording"
 rm -rf "$keys"
-status=0
 # pipefail: a failing qovdemo fails the pipe.
 wine_run build/win/bin/qovdemo.exe "$(winpath "$recording")" "$(winpath "$keys")" | tee "$out/qovdemo.log" ||
   status=$?
 
 echo "== Outputs"
 echo "recording:  $recording"
+echo "final picture: $final"
 echo "key frames: $keys/"
 ls -1 "$keys" 2>/dev/null | sed 's/^/  /' || true
 echo "demo log:   $out/qovdemo.log"
