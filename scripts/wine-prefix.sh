@@ -23,3 +23,5 @@ if [ ! -f "$WINEPREFIX/.qov-ready" ]; then
 fi
 # A persistent wineserver: every test start reuses it instead of booting one.
 wineserver -p 2>/dev/null || true  # already running is fine
+# Start the prefix's own services once, before tests start many processes at a time.
+wine cmd /c exit >/dev/null 2>&1 || true
