@@ -369,6 +369,17 @@ int TPlayThread::TakeNextFrame()
     if (!record)
         return -1;
     const FrameHeader& header = RecordHeader(record);
+    // A live or multicast stream is joined while it runs: its times count
+    // from the start of the broadcast, not from 0. Its first record, taken
+    // with the clock reset (created, or stopped and the store emptied), sets
+    // the clock, or every later record would wait as long as the broadcast
+    // had run before it was joined.
+    const uint8_t kind = ReaderKind();
+    if ((kind == skLiveTcp || kind == skMulticast) && frames.CurrentIndex() == -1 &&
+        FLastSampleTime.load() == 0 && header.Time > FBase + FElapsed) {
+        FBase = header.Time - FElapsed;
+        PublishTime();
+    }
     // The very first record the thread renders is shown at once.
     if (FRendered.load() != 0 && header.Time > FBase + FElapsed)
         return 0;
