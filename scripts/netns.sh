@@ -11,7 +11,8 @@
 #                      prefix of its own (a copy of the test prefix, so that
 #                      its wineserver, which owns the sockets, lives in the
 #                      namespace too); writes the program's output to OUT.log
-#                      and its exit code to OUT.rc
+#                      and its exit code to OUT.rc; it is ended after
+#                      $QOV_NETNS_SECONDS (default 220) seconds
 #
 # Inside: loopback up; two veth pairs whose both ends stay in the namespace,
 #   qvc0 10.77.0.1/24 <-> qvc1 10.77.0.2/24   (multicast route 224.0.0.0/4 on qvc0)
@@ -66,16 +67,24 @@ wine_in_ns() {
   fi
   local prefix="${QOV_NETNS_WINEPREFIX:-$here/build/wineprefix-netns}"
   local base="${QOV_WINEPREFIX:-$here/build/wineprefix}"
-  {
+  # The copy is made aside and moved into place, so that an interrupted copy
+  # is never taken for a ready prefix.
+  if ! (
     flock 8
     if [ ! -f "$prefix/.qov-ready" ]; then
-      rm -rf "$prefix"
-      cp -a "$base" "$prefix"
-      touch "$prefix/.qov-ready"
+      [ -f "$base/.qov-ready" ] || { echo "no Wine prefix at $base (run scripts/wine-prefix.sh)"; exit 1; }  # leaves the ( )
+      rm -rf "$prefix" "$prefix.tmp"
+      cp -a "$base" "$prefix.tmp" && rm -f "$prefix.tmp/.qov-ready" && mv "$prefix.tmp" "$prefix" &&
+        touch "$prefix/.qov-ready"
     fi
-  } 8>"$lock.prefix"
+  ) 8>"$lock.prefix" >>"$out.log" 2>&1; then
+    echo "cannot make the namespace's Wine prefix $prefix" >>"$out.log"
+    echo 1 >"$out.rc"
+    return 0
+  fi
+  # Bounded: a hung program must not outlive its caller inside the namespace.
   set +e
-  ip netns exec "$ns" env QOV_NETNS="$ns" QOV_WINEPREFIX="$prefix" \
+  timeout -k 10 "${QOV_NETNS_SECONDS:-220}" ip netns exec "$ns" env QOV_NETNS="$ns" QOV_WINEPREFIX="$prefix" \
     bash "$here/cmake/wine-run.sh" "$@" >"$out.log" 2>&1
   echo $? >"$out.rc.tmp"
   mv "$out.rc.tmp" "$out.rc"

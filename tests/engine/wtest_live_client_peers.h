@@ -122,11 +122,12 @@ public:
             CloseHandle(pi.hThread);
         for (int i = 0; i < 200 && !FileExists(FPortFile); ++i)
             Sleep(50);
-        std::istringstream ports(ReadWholeFile(FPortFile));
+        const std::string written = ReadWholeFile(FPortFile);
+        std::istringstream ports(written);
         int control = 0;
         ports >> FServicePort >> control;
         if (FServicePort == 0 || control == 0) {
-            *why = "peer did not write its ports: " + cmd;
+            *why = "peer did not write its ports: " + cmd + (written.empty() ? "" : " (" + written + ")");
             return false;
         }
         FControl = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);

@@ -7,8 +7,9 @@ Cuts the frame records of a recording (.qov) into blocks of UDP packets:
   8  2  packet number within the block (receivers do not read it)
   10 2  number of packets of the block
   12 .. the next part of the block
-and sends them to a multicast group. Run it only inside the test network
-namespace (scripts/netns.sh): its datagrams must never reach a real network.
+and sends them to a multicast group. It runs only inside the test network
+namespace (scripts/netns.sh): its datagrams must never reach a real network,
+so outside one it writes "0 0 refused: ..." to the port file and ends.
 
 Usage: multicast_sender.py --port-file FILE --group G --port P [options]
 
@@ -57,6 +58,17 @@ def load_frames(path):
         frames.append(bytes(data[pos:pos + 28 + length]))
         pos += 28 + length
     return frames
+
+
+def outside_test_namespace():
+    """True unless every network link this process sees is the loopback or
+    one of the test namespace's veth links (qv*), which have no way out."""
+    try:
+        with open("/proc/self/net/dev") as f:
+            links = [line.split(":", 1)[0].strip() for line in f.readlines()[2:] if ":" in line]
+    except OSError:
+        return True
+    return not links or any(link != "lo" and not link.startswith("qv") for link in links)
 
 
 def packets_of(block_id, block, size):
@@ -159,6 +171,15 @@ def main():
     p.add_argument("--stamp", action="store_true")
     p.add_argument("--max-seconds", type=float, default=300)
     args = p.parse_args()
+
+    if outside_test_namespace():
+        # Multicast must never reach a real network: the port file says why
+        # nothing is sent, and the sender ends.
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w") as f:
+            f.write("0 0 refused: not inside a test network namespace (scripts/netns.sh)\n")
+        os.replace(tmp, args.port_file)
+        raise SystemExit(4)
 
     sender = Sender(args)
     control = socket.socket()
