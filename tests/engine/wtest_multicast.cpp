@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 
+#include "NetnsRerun.h"
 #include "QovWriter.h"
 #include "RecordingFixtures.h"
 #include "UnitLog.h"
@@ -24,22 +25,11 @@ using namespace qov::test;
 
 namespace {
 
-bool InNamespace()
-{
-    return std::getenv("QOV_NETNS") != nullptr;
-}
-
 // Sending side and receiving side of the namespace's two networks.
 const char* const kSendA = "10.77.0.1";
 const char* const kRecvA = "10.77.0.2";
 const char* const kSendB = "10.78.0.1";
 const char* const kRecvB = "10.78.0.2";
-
-std::string RepoFolderUnix()
-{
-    const std::string peers = PeersFolder();
-    return peers.substr(0, peers.rfind("/tests/"));
-}
 
 // A play thread stand-in that notes the WM_ENGINE_SHOW indexes it is sent.
 class TShowRecorder : public TThread {
@@ -123,7 +113,7 @@ protected:
 
     void SetUp() override
     {
-        if (!InNamespace())
+        if (!InNetworkNamespace())
             GTEST_SKIP() << "receives multicast: runs inside the test network namespace";
         // A port of its own per test: nothing of an earlier test arrives.
         static int serial = 0;
@@ -202,39 +192,20 @@ std::vector<std::vector<uint8_t>>* MulticastSource::s_frames = nullptr;
 
 TEST(MulticastNamespace, ChannelReceptionRunsInsideTheNetworkNamespace)
 {
-    if (InNamespace())
+    if (InNetworkNamespace())
         GTEST_SKIP() << "already inside";
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    char out[64];
-    std::snprintf(out, sizeof out, "netns-run-%lu", GetCurrentProcessId());
-    const std::string outWin = ScratchPath(out);
-    DeleteFileA((outWin + ".rc").c_str());
-    const std::string cmd = "Z:\\bin\\bash " + RepoFolderUnix() + "/scripts/netns.sh wine " + UnixPath(outWin) +
-                            " " + UnixPath(exe) + " --gtest_filter=MulticastSource.*";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back(0);
-    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        << cmd;
-    for (int i = 0; i < 2400 && !FileExists(outWin + ".rc"); ++i)
-        Sleep(100);
-    ASSERT_TRUE(FileExists(outWin + ".rc")) << "no result from " << cmd;
-    const int rc = std::atoi(ReadWholeFile(outWin + ".rc").c_str());
-    const std::string log = ReadWholeFile(outWin + ".log");
-    if (rc == 125)
-        GTEST_SKIP() << "multicast reception not tested: " << log;
-    std::printf("---- inside the network namespace ----\n%s---- end ----\n", log.c_str());
-    EXPECT_EQ(rc, 0);
-    EXPECT_NE(log.find("[  PASSED  ]"), std::string::npos);
-    EXPECT_EQ(log.find("SKIPPED"), std::string::npos);
+    const TNamespaceRun run = RunSelfInNetworkNamespace("MulticastSource.*");
+    if (run.Code == kNamespaceUnavailable)
+        GTEST_SKIP() << "multicast reception not tested: " << run.Log;
+    std::printf("---- inside the network namespace ----\n%s---- end ----\n", run.Log.c_str());
+    EXPECT_EQ(run.Code, 0);
+    EXPECT_NE(run.Log.find("[  PASSED  ]"), std::string::npos);
+    EXPECT_EQ(run.Log.find("SKIPPED"), std::string::npos);
 }
 
 TEST(MulticastNamespace, SenderRefusesToRunOutsideTheNamespace)
 {
-    if (InNamespace())
+    if (InNetworkNamespace())
         GTEST_SKIP() << "inside";
     TWinsock winsock;
     TPeer sender;
