@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "SysUtils.h"
 
@@ -19,6 +20,53 @@ bool IsEmpty(const RECT& r)
 LONG FarEdge(int from, int size)
 {
     return LONG(std::min<int64_t>(int64_t(from) + size, INT_MAX));
+}
+
+// Write one row of count pixels of a 24- or 32-bit picture onto the
+// picture's 24-bit pixels: copied, or combined by exclusive or.
+template <bool Invert>
+void PutRow24(uint8_t* dst, const uint8_t* src, int count)
+{
+    const size_t n = size_t(count) * 3;
+    if (!Invert) {
+        std::memcpy(dst, src, n);
+        return;
+    }
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint32_t s, d;
+        std::memcpy(&s, src + i, 4);
+        std::memcpy(&d, dst + i, 4);
+        s ^= d;
+        std::memcpy(dst + i, &s, 4);
+    }
+    for (; i < n; ++i)
+        dst[i] ^= src[i];
+}
+
+// Four 32-bit pixels become three 32-bit words of B, G, R; the fourth byte of
+// each pixel is dropped.
+template <bool Invert>
+void PutRow32(uint8_t* dst, const uint8_t* src, int count)
+{
+    int x = 0;
+    for (; x + 4 <= count; x += 4, src += 16, dst += 12) {
+        uint32_t p[4];
+        std::memcpy(p, src, 16);
+        uint32_t out[3] = {(p[0] & 0xFFFFFF) | p[1] << 24, (p[1] >> 8 & 0xFFFF) | p[2] << 16,
+                           (p[2] >> 16 & 0xFF) | p[3] << 8};
+        if (Invert) {
+            uint32_t d[3];
+            std::memcpy(d, dst, 12);
+            out[0] ^= d[0];
+            out[1] ^= d[1];
+            out[2] ^= d[2];
+        }
+        std::memcpy(dst, out, 12);
+    }
+    for (; x < count; ++x, src += 4, dst += 3)
+        for (int c = 0; c < 3; ++c)
+            dst[c] = Invert ? uint8_t(dst[c] ^ src[c]) : src[c];
 }
 
 } // namespace
@@ -150,7 +198,55 @@ void TBackBuffer::DrawRectangle(const FrameHeader& record, const void* image, ui
         AddCursorRect();
     }
     const DWORD rop = record.Kind == fkXorRect ? SRCINVERT : SRCCOPY;
+    if (!PutPixels(picture, record.Left, record.Top, rop == SRCINVERT))
+        BlitPicture(picture, record.Left, record.Top, rop);
+    AddDirtyRect(rect);
 
+    if (lifted) {
+        FCursor->Show(-1, -1);
+        AddCursorRect();
+    }
+    if (record.CursorX > 0 || record.CursorY > 0) {
+        AddCursorRect();
+        FCursor->Show(record.CursorX, record.CursorY);
+        AddCursorRect();
+    }
+}
+
+bool TBackBuffer::PutPixels(const TDecodedImage& picture, int left, int top, bool invert)
+{
+    // 24 and 32 bits per pixel without colour masks are the picture's own
+    // B, G, R bytes (and one byte more): they are written straight into the
+    // picture's memory, exactly as the bitmap copy would put them. Anything
+    // else goes through GDI's conversion.
+    if (!FDirectWrites || picture.Info->bmiHeader.biSize != sizeof(BITMAPINFOHEADER) ||
+        picture.Info->bmiHeader.biCompression != BI_RGB || (picture.BitCount != 24 && picture.BitCount != 32))
+        return false;
+    // Clipped to the picture as a bitmap copy is; left and top are never
+    // negative.
+    const int width = left < Width() ? std::min(picture.Width, Width() - left) : 0;
+    const int height = top < Height() ? std::min(picture.Height, Height() - top) : 0;
+    if (width <= 0 || height <= 0)
+        return true;
+    const size_t sourceStride = RowBytes(uint32_t(picture.Width), uint32_t(picture.BitCount));
+    const auto* rows = static_cast<const uint8_t*>(picture.Rows);
+    // GDI may still be drawing into the picture (the lifted cursor).
+    GdiFlush();
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* src = rows + sourceStride * size_t(picture.TopDown ? y : picture.Height - 1 - y);
+        uint8_t* dst = FBits + size_t(FStride) * size_t(top + y) + size_t(left) * 3;
+        if (picture.BitCount == 24)
+            invert ? PutRow24<true>(dst, src, width) : PutRow24<false>(dst, src, width);
+        else
+            invert ? PutRow32<true>(dst, src, width) : PutRow32<false>(dst, src, width);
+    }
+    // Complete before GDI reads the picture again (the cursor's save-under).
+    GdiFlush();
+    return true;
+}
+
+void TBackBuffer::BlitPicture(const TDecodedImage& picture, int left, int top, DWORD rop)
+{
     // The temporary bitmap of one frame, deleted on every path.
     TBitmapHolder frame(CreateCompatibleBitmap(FDC, picture.Width, picture.Height));
     if (!frame.Get())
@@ -163,23 +259,12 @@ void TBackBuffer::DrawRectangle(const FrameHeader& record, const void* image, ui
                          DIB_RGB_COLORS) == picture.Height);
     HGDIOBJ old = SelectObject(FWorkDC, frame.Get());
     QOV_ASSERT(old != nullptr && old != HGDI_ERROR);
-    const BOOL copied = BitBlt(FDC, record.Left, record.Top, picture.Width, picture.Height, FWorkDC, 0, 0, rop);
+    const BOOL copied = BitBlt(FDC, left, top, picture.Width, picture.Height, FWorkDC, 0, 0, rop);
     const DWORD error = GetLastError();
     SelectObject(FWorkDC, old);
     if (!copied)
-        throw Exception(Format("BitBlt Left=%d, Top=%d, Width=%d, Height=%d, ErrorCode=%d", int(record.Left),
-                               int(record.Top), picture.Width, picture.Height, int(error)));
-    AddDirtyRect(rect);
-
-    if (lifted) {
-        FCursor->Show(-1, -1);
-        AddCursorRect();
-    }
-    if (record.CursorX > 0 || record.CursorY > 0) {
-        AddCursorRect();
-        FCursor->Show(record.CursorX, record.CursorY);
-        AddCursorRect();
-    }
+        throw Exception(Format("BitBlt Left=%d, Top=%d, Width=%d, Height=%d, ErrorCode=%d", left, top,
+                               picture.Width, picture.Height, int(error)));
 }
 
 void TBackBuffer::DrawCursor(const FrameHeader& record, const void* image, uint32_t imageLength)

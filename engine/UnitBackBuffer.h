@@ -59,9 +59,19 @@ public:
     int BitsPerPixel() const { return FBitsPerPixel; }
     TVirtualMouse* Cursor() const { return FCursor.get(); }
 
+    // Rectangles of 24 and 32 bits per pixel are written straight into the
+    // picture's memory; with false every rectangle goes through GDI (tests
+    // compare the two).
+    void SetDirectWrites(bool on) { FDirectWrites = on; }
+
 private:
     void DrawRectangle(const FrameHeader& record, const void* image, uint32_t imageLength);
     void DrawCursor(const FrameHeader& record, const void* image, uint32_t imageLength);
+    // Writes the rectangle's pixels at (left, top) straight into the picture;
+    // false, with nothing drawn, for pictures only GDI converts.
+    bool PutPixels(const TDecodedImage& picture, int left, int top, bool invert);
+    // Draws the rectangle through a temporary bitmap and BitBlt.
+    void BlitPicture(const TDecodedImage& picture, int left, int top, DWORD rop);
 
     bool FReady = false;
     HDC FDC = nullptr;
@@ -76,6 +86,7 @@ private:
     uint8_t* FBits = nullptr;
     CRITICAL_SECTION FLock;
     int FBitsPerPixel = 24;
+    bool FDirectWrites = true;
 };
 
 } // namespace qov

@@ -588,4 +588,85 @@ TEST_F(BackBufferTest, SequencesOfFramesMatchTheReferencePixelForPixel)
     }
 }
 
+// Rectangles of 24 and 32 bits are written straight into the picture's
+// memory. Drawn that way and through GDI, the same records leave every byte
+// of the picture (row padding included), the dirty rectangle and the cursor
+// the same: pictures of both row orders with junk in their fourth bytes and
+// row padding, widths around the four-pixel groups, rectangles clipped at the
+// right and bottom edges or wholly outside, exclusive or over copies, with the
+// cursor lifted and moved, and pictures only GDI converts in between.
+TEST(BackBufferDirectWrites, PutTheSameBytesAsGdi)
+{
+    constexpr int w = 157, h = 93;  // 471 bytes of pixels in rows of 472
+    TBackBuffer direct, gdi;
+    direct.SetSize(w, h);
+    gdi.SetSize(w, h);
+    gdi.SetDirectWrites(false);
+    ASSERT_EQ(direct.Stride(), gdi.Stride());
+
+    std::mt19937 random(5150);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    auto picture = [&](int width, int height, int bits) {
+        const uint32_t seed = uint32_t(pick(0, 0xFFFFFF));
+        Bytes b = MakeBmp(width, pick(0, 1) ? height : -height, bits,
+                          [seed](int x, int y) { return Pattern(x * 7 + int(seed & 255), y * 3) ^ seed; });
+        if (bits < 24)
+            return b;
+        // Bytes a copy must ignore: the fourth of each 32-bit pixel and the
+        // padding at the end of each row.
+        const uint32_t stride = (uint32_t(width) * uint32_t(bits) + 31) / 32 * 4;
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = b.data() + 54 + size_t(stride) * size_t(y);
+            if (bits == 32) {
+                for (int x = 0; x < width; ++x)
+                    row[4 * x + 3] = uint8_t(pick(1, 255));
+            } else {
+                for (uint32_t i = uint32_t(width) * 3; i < stride; ++i)
+                    row[i] = uint8_t(pick(1, 255));
+            }
+        }
+        return b;
+    };
+    const int bitChoices[] = {24, 32, 24, 32, 8, 16};
+
+    int directDraws = 0;
+    for (int step = 0; step < 500; ++step) {
+        const int what = pick(0, 99);
+        FrameHeader r{};
+        Bytes image;
+        if (what < 6) {
+            // Whole pictures, some larger than the back buffer.
+            image = picture(w + pick(0, 1) * 9, h + pick(0, 1) * 5, bitChoices[pick(0, 3)]);
+            r = Record(fkKeyFrame, 0, 0, 1);
+        } else if (what < 85) {
+            const int width = pick(0, 1) ? pick(1, 9) : pick(1, 90);
+            const int height = pick(1, 40);
+            const int bits = bitChoices[pick(0, 5)];
+            image = picture(width, height, bits);
+            const bool moves = pick(0, 3) == 0;
+            r = Record(pick(0, 1) ? fkXorRect : fkCopyRect, pick(0, w + 2), pick(0, h + 2), 1,
+                       moves ? pick(0, w) : 0, moves ? pick(0, h) : 0);
+            directDraws += bits >= 24;
+        } else {
+            r = Record(fkCursor, pick(1, w - 1), pick(1, h - 1));
+        }
+        for (TBackBuffer* b : {&direct, &gdi}) {
+            b->Lock();
+            b->DrawFrame(&r, image.empty() ? nullptr : image.data(), uint32_t(image.size()));
+            b->Unlock();
+        }
+        GdiFlush();
+        const std::string where = "step " + std::to_string(step) + " kind " + std::to_string(r.Kind);
+        ASSERT_EQ(0, std::memcmp(direct.Bits(), gdi.Bits(), size_t(direct.Stride()) * h)) << where;
+        RECT a, b;
+        direct.GetDirtyRect(a, true);
+        gdi.GetDirtyRect(b, true);
+        ASSERT_EQ(Text(b), Text(a)) << where;
+        ASSERT_EQ(gdi.Cursor()->Drawn(), direct.Cursor()->Drawn()) << where;
+        ASSERT_EQ(gdi.Cursor()->X(), direct.Cursor()->X()) << where;
+        ASSERT_EQ(gdi.Cursor()->Y(), direct.Cursor()->Y()) << where;
+    }
+    EXPECT_GT(directDraws, 200);
+}
+
 } // namespace
