@@ -24,63 +24,14 @@
 #include "UnitQovCore.h"
 #include "UnitQovClient.h"
 #include "UnitShare.h"
+#include "WinePaths.h"
 
 namespace qov::test {
 
-// ---------------------------------------------------------------------------
-// Paths between Windows and the Unix side of Wine.
-
-inline std::string UnixPath(const std::string& windowsPath)
-{
-    using TConvert = char*(CDECL*)(const WCHAR*);
-    static TConvert convert = [] {
-        FARPROC p = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-        TConvert f = nullptr;
-        std::memcpy(&f, &p, sizeof f);
-        return f;
-    }();
-    if (!convert)
-        return std::string();
-    char full[MAX_PATH];
-    GetFullPathNameA(windowsPath.c_str(), MAX_PATH, full, nullptr);
-    WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, full, -1, wide, MAX_PATH);
-    char* unix = convert(wide);
-    if (!unix)
-        return std::string();
-    std::string result(unix);
-    HeapFree(GetProcessHeap(), 0, unix);
-    return result;
-}
-
-// Windows path of a Unix path (through drive Z:).
-inline std::string WindowsPath(const std::string& unixPath)
-{
-    std::string p = "Z:" + unixPath;
-    std::replace(p.begin(), p.end(), '/', '\\');
-    return p;
-}
-
-// tests/peers as a Unix path, found from this file's own location.
+// tests/peers as a Unix path.
 inline std::string PeersFolder()
 {
-    std::string here = __FILE__;
-    std::replace(here.begin(), here.end(), '\\', '/');
-    const size_t at = here.rfind("/tests/");
-    return here.substr(0, at) + "/tests/peers";
-}
-
-inline bool FileExists(const std::string& windowsPath)
-{
-    return GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-inline std::string ReadWholeFile(const std::string& windowsPath)
-{
-    std::ifstream f(windowsPath, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return RepoFolder() + "/tests/peers";
 }
 
 // ---------------------------------------------------------------------------
@@ -107,19 +58,10 @@ public:
         const std::string python = FileExists("Z:\\usr\\bin\\python3") ? "Z:\\usr\\bin\\python3" : "Z:\\bin\\python3";
         std::string cmd = runner.empty() ? python : runner;
         cmd += " " + PeersFolder() + "/" + script + " --port-file " + UnixPath(FPortFile) + " " + args;
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        std::vector<char> line(cmd.begin(), cmd.end());
-        line.push_back(0);
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (!StartCommand(cmd)) {
             *why = "cannot start " + cmd;
             return false;
         }
-        if (pi.hProcess)
-            CloseHandle(pi.hProcess);
-        if (pi.hThread)
-            CloseHandle(pi.hThread);
         for (int i = 0; i < 200 && !FileExists(FPortFile); ++i)
             Sleep(50);
         const std::string written = ReadWholeFile(FPortFile);

@@ -59,6 +59,14 @@ class Handler(BaseHTTPRequestHandler):
         if close:
             self.close_connection = True
 
+    def cut_connection(self):
+        """Ends the connection at once, whatever was sent on it."""
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
     def do_GET(self):
         path = self.path.split("?", 1)[0]
         parts = path.lstrip("/").split("/", 1)
@@ -75,12 +83,7 @@ class Handler(BaseHTTPRequestHandler):
         count(kind)
 
         if kind == "drop":
-            self.close_connection = True
-            try:
-                self.connection.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            return
+            return self.cut_connection()
         if kind == "404":
             return self.reply(404, b"<html>not found</html>", {"Content-Type": "text/html"})
 
@@ -116,12 +119,7 @@ class Handler(BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()
-            self.close_connection = True
-            try:
-                self.connection.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            return
+            return self.cut_connection()
         if kind == "stall":
             self.send_response(206)
             for k, v in head.items():

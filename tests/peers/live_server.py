@@ -42,6 +42,8 @@ import sys
 import threading
 import time
 
+from peer_common import control_loop, listening_control, load_frames, retimed, select_frames, write_port_file
+
 FRAME, INDEX, STRING, SCRIPT = 0, 1, 2, 3
 
 
@@ -63,23 +65,6 @@ def read_message(conn):
     head = read_exact(conn, 8)
     mtype, length = struct.unpack("<B3xI", head)
     return mtype, read_exact(conn, length) if length else b""
-
-
-def load_frames(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    if len(data) < 32 or data[0:2] != b"AV":
-        raise SystemExit("not a recording: %s" % path)
-    index_offset = struct.unpack_from("<q", data, 12)[0]
-    end = min(len(data), 32 + index_offset)
-    frames, pos = [], 32
-    while pos + 28 <= end:
-        length = struct.unpack_from("<I", data, pos + 12)[0]
-        if pos + 28 + length > end:
-            break
-        frames.append(bytearray(data[pos:pos + 28 + length]))
-        pos += 28 + length
-    return frames
 
 
 class Server:
@@ -125,22 +110,14 @@ class Server:
         if a.texts:
             self.send(conn, [message(INDEX, b"index-text"), message(SCRIPT, b"script-text"),
                              message(STRING, b"string-text"), message(5, b"skipped")])
-        frames = list(self.frames)
-        if a.frames is not None:
-            frames = frames[:a.frames]
-        if a.lead_delta and len(frames) > 1:
-            frames = [frames[1], frames[0]] + frames[2:]
+        frames = select_frames(self.frames, a.frames, a.lead_delta)
         shift = 0
         while True:
             last = 0
             for rec in frames:
-                rec = bytearray(rec)
-                t = struct.unpack_from("<I", rec, 0)[0] + shift
-                struct.pack_into("<I", rec, 0, t & 0xFFFFFFFF)
+                rec, t = retimed(rec, shift, a.stamp)
                 last = max(last, t)
-                if a.stamp:
-                    struct.pack_into("<Q", rec, 20, time.time_ns() // 1000)
-                self.send(conn, [message(FRAME, bytes(rec))])
+                self.send(conn, [message(FRAME, rec)])
                 if a.pace_ms:
                     time.sleep(a.pace_ms / 1000.0)
             if not a.loop or not frames:
@@ -237,9 +214,7 @@ def main():
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
-    control = socket.socket()
-    control.bind(("127.0.0.1", 0))
-    control.listen(1)
+    control = listening_control()
     fillers = []
     if args.mode == "stall":
         # A listen queue that is full and never accepted from: further
@@ -258,37 +233,13 @@ def main():
         listener.listen(16)
         threading.Thread(target=server.accept_loop, args=(listener,), daemon=True).start()
 
-    tmp = args.port_file + ".tmp"
-    with open(tmp, "w") as f:
-        f.write("%d %d\n" % (listener.getsockname()[1], control.getsockname()[1]))
-    os.replace(tmp, args.port_file)
+    write_port_file(args.port_file, "%d %d\n" % (listener.getsockname()[1], control.getsockname()[1]))
 
-    def watchdog():
-        time.sleep(args.max_seconds)
-        os._exit(3)
+    def on_command(command, ctl):
+        if command == b"connections":
+            ctl.sendall(b"%d\n" % server.connections)
 
-    threading.Thread(target=watchdog, daemon=True).start()
-    control.settimeout(30)
-    try:
-        ctl, _ = control.accept()
-    except OSError:
-        os._exit(2)
-    ctl.settimeout(None)
-    buf = b""
-    while True:
-        try:
-            data = ctl.recv(4096)
-        except OSError:
-            data = b""
-        if not data:
-            break
-        buf += data
-        while b"\n" in buf:
-            line, buf = buf.split(b"\n", 1)
-            if line.strip() == b"quit":
-                os._exit(0)
-            if line.strip() == b"connections":
-                ctl.sendall(b"%d\n" % server.connections)
+    control_loop(control, args.max_seconds, on_command)
     server.done.set()
     os._exit(0)
 

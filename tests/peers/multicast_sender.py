@@ -44,20 +44,7 @@ import struct
 import threading
 import time
 
-
-def load_frames(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    index_offset = struct.unpack_from("<q", data, 12)[0]
-    end = min(len(data), 32 + index_offset)
-    frames, pos = [], 32
-    while pos + 28 <= end:
-        length = struct.unpack_from("<I", data, pos + 12)[0]
-        if pos + 28 + length > end:
-            break
-        frames.append(bytes(data[pos:pos + 28 + length]))
-        pos += 28 + length
-    return frames
+from peer_common import control_loop, listening_control, load_frames, retimed, select_frames, write_port_file
 
 
 def outside_test_namespace():
@@ -80,10 +67,7 @@ class Sender:
     def __init__(self, args):
         self.args = args
         self.frames = load_frames(args.recording) if args.recording else []
-        if args.frames is not None:
-            self.frames = self.frames[:args.frames]
-        if args.lead_delta and len(self.frames) > 1:
-            self.frames = [self.frames[1], self.frames[0]] + self.frames[2:]
+        self.frames = select_frames(self.frames, args.frames, args.lead_delta)
         self.socks = []
         for addr in args.interface or [None]:
             s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
@@ -119,13 +103,9 @@ class Sender:
             for n, rec in enumerate(self.frames):
                 if self.stopping.is_set():
                     break
-                rec = bytearray(rec)
-                t = struct.unpack_from("<I", rec, 0)[0] + shift
-                struct.pack_into("<I", rec, 0, t & 0xFFFFFFFF)
+                rec, t = retimed(rec, shift, a.stamp)
                 last = max(last, t)
-                if a.stamp:
-                    struct.pack_into("<Q", rec, 20, time.time_ns() // 1000)
-                packets = packets_of(block_id, bytes(rec), a.packet)
+                packets = packets_of(block_id, rec, a.packet)
                 block_id += 1
                 if n == 1 and len(packets) > 1:
                     if a.mode == "interleave":
@@ -175,56 +155,26 @@ def main():
     if outside_test_namespace():
         # Multicast must never reach a real network: the port file says why
         # nothing is sent, and the sender ends.
-        tmp = args.port_file + ".tmp"
-        with open(tmp, "w") as f:
-            f.write("0 0 refused: not inside a test network namespace (scripts/netns.sh)\n")
-        os.replace(tmp, args.port_file)
+        write_port_file(args.port_file, "0 0 refused: not inside a test network namespace (scripts/netns.sh)\n")
         raise SystemExit(4)
 
     sender = Sender(args)
-    control = socket.socket()
-    control.bind(("127.0.0.1", 0))
-    control.listen(1)
-    tmp = args.port_file + ".tmp"
-    with open(tmp, "w") as f:
-        f.write("%d %d\n" % (args.port, control.getsockname()[1]))
-    os.replace(tmp, args.port_file)
+    control = listening_control()
+    write_port_file(args.port_file, "%d %d\n" % (args.port, control.getsockname()[1]))
 
-    def watchdog():
-        time.sleep(args.max_seconds)
-        os._exit(3)
+    def on_command(command, ctl):
+        if command == b"go":
+            threading.Thread(target=sender.run, daemon=True).start()
+            ctl.sendall(b"ok\n")
+        elif command == b"wait":
+            sender.finished.wait()
+            ctl.sendall(b"done %d %d\n" % (sender.blocks, sender.datagrams))
+        elif command == b"stop":
+            sender.stopping.set()
+            sender.finished.wait()
+            ctl.sendall(b"ok\n")
 
-    threading.Thread(target=watchdog, daemon=True).start()
-    control.settimeout(30)
-    try:
-        ctl, _ = control.accept()
-    except OSError:
-        os._exit(2)
-    ctl.settimeout(None)
-    buf = b""
-    while True:
-        try:
-            data = ctl.recv(4096)
-        except OSError:
-            data = b""
-        if not data:
-            break
-        buf += data
-        while b"\n" in buf:
-            line, buf = buf.split(b"\n", 1)
-            cmd = line.strip()
-            if cmd == b"go":
-                threading.Thread(target=sender.run, daemon=True).start()
-                ctl.sendall(b"ok\n")
-            elif cmd == b"wait":
-                sender.finished.wait()
-                ctl.sendall(b"done %d %d\n" % (sender.blocks, sender.datagrams))
-            elif cmd == b"stop":
-                sender.stopping.set()
-                sender.finished.wait()
-                ctl.sendall(b"ok\n")
-            elif cmd == b"quit":
-                os._exit(0)
+    control_loop(control, args.max_seconds, on_command)
     os._exit(0)
 
 

@@ -188,25 +188,15 @@ RefRect PaintRect(const TRecordedMessage& paint)
 // TPaintWindow
 
 namespace {
-const char* const kPaintWindowClass = "QovPaintTestWindow";
 constexpr UINT kSyncMessage = WM_USER + 200;
 } // namespace
 
 TPaintWindow::TPaintWindow()
+    : FWindow([this](UINT msg, WPARAM wParam, LPARAM lParam) { return Serve(msg, wParam, lParam); })
 {
-    FReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    FThread = std::thread([this] { Run(); });
-    WaitForSingleObject(FReady, INFINITE);
 }
 
-TPaintWindow::~TPaintWindow()
-{
-    if (FWindow)
-        PostMessageA(FWindow, WM_CLOSE, 0, 0);
-    if (FThread.joinable())
-        FThread.join();
-    CloseHandle(FReady);
-}
+TPaintWindow::~TPaintWindow() = default;
 
 void TPaintWindow::Attach(TBackBuffer* buffer)
 {
@@ -233,7 +223,7 @@ void TPaintWindow::CopyPainted(const RefRect& r)
 void TPaintWindow::Sync()
 {
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (PostMessageA(FWindow, kSyncMessage, 0, reinterpret_cast<LPARAM>(done)))
+    if (PostMessageA(FWindow.Handle(), kSyncMessage, 0, reinterpret_cast<LPARAM>(done)))
         WaitForSingleObject(done, 10000);
     CloseHandle(done);
 }
@@ -273,54 +263,15 @@ std::string TPaintWindow::CompareScreen()
     return result;
 }
 
-LRESULT CALLBACK TPaintWindow::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+bool TPaintWindow::Serve(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    try {
-        if (msg == WM_NCCREATE) {
-            auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-            SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-        }
-        auto* self = reinterpret_cast<TPaintWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        if (self && msg == kSyncMessage) {
-            SetEvent(reinterpret_cast<HANDLE>(lParam));
-            return 0;
-        }
-        if (self && msg >= WM_USER && msg < 0x8000) {
-            if (msg == WM_ENGINE_PAINT)
-                self->CopyPainted(PaintRect(TRecordedMessage{msg, wParam, lParam, 0}));
-            self->FRecord.Add(msg, wParam, lParam);
-            return 0;
-        }
-        if (msg == WM_CLOSE) {
-            DestroyWindow(window);
-            return 0;
-        }
-        if (msg == WM_DESTROY) {
-            PostQuitMessage(0);
-            return 0;
-        }
-    } catch (...) {
-        return 0;
+    if (msg == kSyncMessage) {
+        SetEvent(reinterpret_cast<HANDLE>(lParam));
+        return true;
     }
-    return DefWindowProcA(window, msg, wParam, lParam);
-}
-
-void TPaintWindow::Run()
-{
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = &TPaintWindow::WindowProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = kPaintWindowClass;
-    RegisterClassA(&wc);  // fails harmlessly when already registered
-    FWindow = CreateWindowExA(0, kPaintWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
-    SetEvent(FReady);
-    if (!FWindow)
-        return;
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
+    if (msg == WM_ENGINE_PAINT)
+        CopyPainted(PaintRect(TRecordedMessage{msg, wParam, lParam, 0}));
+    return false;
 }
 
 // ---------------------------------------------------------------------------

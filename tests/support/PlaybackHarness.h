@@ -69,8 +69,8 @@ public:
     TPaintWindow(const TPaintWindow&) = delete;
     TPaintWindow& operator=(const TPaintWindow&) = delete;
 
-    HWND Handle() const { return FWindow; }
-    TMessageRecord& Messages() { return FRecord; }
+    HWND Handle() const { return FWindow.Handle(); }
+    TMessageRecord& Messages() { return FWindow.Messages(); }
     // Follows this back buffer (nullptr: none); the screen starts black.
     void Attach(TBackBuffer* buffer);
     // "" when the screen equals the back buffer (every change painted);
@@ -80,17 +80,14 @@ public:
     void Sync();
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
-    void Run();
+    // On the window's thread, before the message is recorded.
+    bool Serve(UINT msg, WPARAM wParam, LPARAM lParam);
     void CopyPainted(const RefRect& rect);
 
-    TMessageRecord FRecord;
-    HWND FWindow = nullptr;
-    std::thread FThread;
-    HANDLE FReady = nullptr;
     std::mutex FLock;  // the back buffer pointer and the screen
     TBackBuffer* FBuffer = nullptr;
     std::vector<uint8_t> FScreen;
+    TTestWindow FWindow;  // last: its thread ends before the screen goes
 };
 
 // ---------------------------------------------------------------------------

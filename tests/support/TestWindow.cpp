@@ -3,6 +3,7 @@
 #include "TestWindow.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "SysUtils.h"
 #include "UnitLog.h"
@@ -89,7 +90,7 @@ namespace {
 const char* const kClassName = "QovTestWindow";
 }
 
-TTestWindow::TTestWindow()
+TTestWindow::TTestWindow(THook hook) : FHook(std::move(hook))
 {
     FReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     FThread = std::thread([this] { Run(); });
@@ -114,7 +115,8 @@ LRESULT CALLBACK TTestWindow::WindowProc(HWND window, UINT msg, WPARAM wParam, L
         }
         auto* self = reinterpret_cast<TTestWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         if (self && msg >= WM_USER && msg < 0x8000) {
-            self->FRecord.Add(msg, wParam, lParam);
+            if (!self->FHook || !self->FHook(msg, wParam, lParam))
+                self->FRecord.Add(msg, wParam, lParam);
             return 0;
         }
         if (msg == WM_CLOSE) {

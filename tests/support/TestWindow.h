@@ -18,6 +18,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -62,7 +63,11 @@ private:
 // WM_USER up.
 class TTestWindow {
 public:
-    TTestWindow();
+    // Sees every message from WM_USER up on the window's thread before it is
+    // recorded; true when it served the message and it is not to be recorded.
+    using THook = std::function<bool(UINT msg, WPARAM wParam, LPARAM lParam)>;
+
+    explicit TTestWindow(THook hook = nullptr);
     ~TTestWindow();
     TTestWindow(const TTestWindow&) = delete;
     TTestWindow& operator=(const TTestWindow&) = delete;
@@ -74,6 +79,7 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
     void Run();
 
+    THook FHook;
     TMessageRecord FRecord;
     HWND FWindow = nullptr;
     std::thread FThread;

@@ -22,6 +22,7 @@
 #include <turbojpeg.h>
 #include <zlib.h>
 
+#include "BenchSupport.h"
 #include "PayloadCodecs.h"
 #include "QovFormat.h"
 #include "UnitShare.h"
@@ -52,16 +53,10 @@ uint32_t Desktop(int x, int y)
     return uint32_t(0x204060 + ((x * 64 / 1920) << 8) + (y * 96 / 1080));
 }
 
+// Seconds on the performance counter.
 double Now()
 {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(frequency.QuadPart);
+    return qov::bench::NowMs() / 1000.0;
 }
 
 // Calls of f that take about seconds.

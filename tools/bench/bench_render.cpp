@@ -18,16 +18,14 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "FrameStore.h"
 #include "PlayThread.h"
 #include "QovFormat.h"
@@ -37,6 +35,7 @@
 #include "UnitShare.h"
 
 using namespace qov;
+using namespace qov::bench;
 using writer::Bytes;
 using writer::TPicture;
 
@@ -44,121 +43,6 @@ namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
-
-double NowMs()
-{
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
-
-// The control window's stand-in: a message-only window on its own thread that
-// notes when each engine message arrives.
-class TBenchWindow {
-public:
-    struct TArrival {
-        UINT Msg;
-        WPARAM WParam;
-        double When;
-    };
-
-    TBenchWindow()
-    {
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        FThread = std::thread([this, ready] {
-            WNDCLASSA wc{};
-            wc.lpfnWndProc = &Proc;
-            wc.hInstance = GetModuleHandleA(nullptr);
-            wc.lpszClassName = "QovRenderBenchWindow";
-            RegisterClassA(&wc);
-            FWindow = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                      nullptr);
-            SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-            SetEvent(ready);
-            MSG msg;
-            while (GetMessageA(&msg, nullptr, 0, 0) > 0)
-                DispatchMessageA(&msg);
-        });
-        WaitForSingleObject(ready, INFINITE);
-        CloseHandle(ready);
-    }
-    ~TBenchWindow()
-    {
-        PostMessageA(FWindow, WM_CLOSE, 0, 0);
-        FThread.join();
-    }
-    HWND Handle() const { return FWindow; }
-
-    size_t Size()
-    {
-        std::lock_guard<std::mutex> l(FLock);
-        return FList.size();
-    }
-    std::vector<TArrival> Since(size_t from, UINT msg)
-    {
-        std::lock_guard<std::mutex> l(FLock);
-        std::vector<TArrival> result;
-        for (size_t i = from; i < FList.size(); ++i)
-            if (FList[i].Msg == msg)
-                result.push_back(FList[i]);
-        return result;
-    }
-    // Waits until n messages msg have arrived since index from.
-    bool WaitCount(size_t from, UINT msg, size_t n, DWORD timeoutMs)
-    {
-        const double until = NowMs() + timeoutMs;
-        while (Since(from, msg).size() < n) {
-            if (NowMs() > until)
-                return false;
-            Sleep(1);
-        }
-        return true;
-    }
-    // Waits until no message msg has come for quietMs (at least one came
-    // since from); the time of the last one, or -1.
-    double LastOfBurst(size_t from, UINT msg, double quietMs, DWORD timeoutMs)
-    {
-        const double until = NowMs() + timeoutMs;
-        for (;;) {
-            const auto list = Since(from, msg);
-            const double now = NowMs();
-            if (!list.empty() && now - list.back().When >= quietMs)
-                return list.back().When;
-            if (now > until)
-                return -1;
-            Sleep(2);
-        }
-    }
-
-private:
-    static LRESULT CALLBACK Proc(HWND w, UINT msg, WPARAM wParam, LPARAM lParam)
-    {
-        auto* self = reinterpret_cast<TBenchWindow*>(GetWindowLongPtrA(w, GWLP_USERDATA));
-        if (self && msg >= WM_USER && msg < 0x8000) {
-            std::lock_guard<std::mutex> l(self->FLock);
-            self->FList.push_back({msg, wParam, NowMs()});
-            return 0;
-        }
-        if (msg == WM_CLOSE) {
-            DestroyWindow(w);
-            return 0;
-        }
-        if (msg == WM_DESTROY) {
-            PostQuitMessage(0);
-            return 0;
-        }
-        return DefWindowProcA(w, msg, wParam, lParam);
-    }
-    HWND FWindow = nullptr;
-    std::thread FThread;
-    std::mutex FLock;
-    std::vector<TArrival> FList;
-};
 
 struct TContextLists {
     TFramesBuffer Frames;
@@ -291,9 +175,9 @@ double Render(const TFrameSet& set, const Bytes& leadingKey)
     player.SetKeyCacheOn(false);
     player.Play();  // every record is due at once
     const size_t n = set.Headers.size();
-    if (!window.WaitCount(0, WM_ENGINE_PAINT, n + 1, 120000))
+    if (!window.Messages.WaitCount(0, WM_ENGINE_PAINT, n + 1, 120000))
         throw Exception("the play thread did not render every frame");
-    const auto paints = window.Since(0, WM_ENGINE_PAINT);
+    const auto paints = window.Messages.Since(0, WM_ENGINE_PAINT);
     player.Pause();
     lists.Context.Player = nullptr;
     return (paints[n].When - paints[0].When) / double(n);
@@ -331,22 +215,6 @@ void Throughput()
 // ---------------------------------------------------------------------------
 // Seek latency
 
-uint64_t FileSize(const std::string& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d))
-        return 0;
-    return (uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-}
-
-std::string ProgramDir()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p(path, n);
-    return p.substr(0, p.find_last_of("\\/") + 1);
-}
-
 struct TLatency {
     std::vector<double> List;
     void Print(const char* name) const
@@ -371,7 +239,7 @@ void SeekLatency(const std::string& file, int seeks)
     TFileThread source(&lists.Context);
     lists.Context.Reader = &source;
     source.Open(file);
-    if (!window.WaitCount(0, WM_ENGINE_OPENED, 1, 30000))
+    if (!window.Messages.WaitCount(0, WM_ENGINE_OPENED, 1, 30000))
         throw Exception("the recording did not open");
     const uint32_t duration = lists.Context.Header.Duration;
     TPlayThread player(&lists.Context);
@@ -387,10 +255,10 @@ void SeekLatency(const std::string& file, int seeks)
 
     // Each seek: from the call to the last paint it causes.
     auto seek = [&](uint32_t target) {
-        const size_t from = window.Size();
+        const size_t from = window.Messages.Size();
         const double start = NowMs();
         player.Seek(int32_t(target));
-        const double last = window.LastOfBurst(from, WM_ENGINE_PAINT, 250.0, 10000);
+        const double last = window.Messages.LastOfBurst(from, WM_ENGINE_PAINT, 250.0, 10000);
         if (last < 0)
             return -1.0;
         return last - start;
@@ -460,23 +328,9 @@ int main(int argc, char** argv)
         if (throughput)
             Throughput();
         if (latency) {
-            if (file.empty()) {
-                const std::string dir = ProgramDir() + "..\\..\\bench";
-                CreateDirectoryA(dir.c_str(), nullptr);
-                file = dir + "\\bench-3h-1080p.qov";
-            }
-            if (FileSize(file) < 100000000) {
-                writer::TSyntheticOptions options;  // 1920 x 1080, 3 hours, a key frame every 30 s
-                options.TargetBytes = writer::kThreeHourTargetBytes;
-                std::printf("writing %s ...\n", file.c_str());
-                std::fflush(stdout);
-                const std::string part = file + ".part";
-                const auto summary = writer::WriteSyntheticRecording(part, options);
-                if (!MoveFileExA(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
-                    throw Exception("cannot rename " + part);
-                std::printf("  %llu bytes, %llu frames, %llu key frames\n", (unsigned long long)summary.FileBytes,
-                            (unsigned long long)summary.Frames, (unsigned long long)summary.KeyFrames);
-            }
+            if (file.empty())
+                file = BenchFolder() + "\\bench-3h-1080p.qov";
+            EnsureThreeHourRecording(file);
             SeekLatency(file, seeks);
         }
     } catch (const std::exception& e) {

@@ -18,134 +18,22 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "FrameStore.h"
 #include "QovFormat.h"
 #include "SyntheticRecording.h"
 #include "UnitQovCore.h"
 
 using namespace qov;
+using namespace qov::bench;
 
 namespace {
-
-double NowMs()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
-
-// Arrival times of messages, waited on by number.
-class TArrivals {
-public:
-    void Add(UINT msg, WPARAM wParam)
-    {
-        std::lock_guard<std::mutex> l(FLock);
-        FList.push_back({msg, wParam, NowMs()});
-        FChanged.notify_all();
-    }
-    // Waits for the first message msg after index from; its time and wParam.
-    bool Wait(UINT msg, size_t& from, double& when, WPARAM& wParam, DWORD timeoutMs)
-    {
-        std::unique_lock<std::mutex> l(FLock);
-        const double until = NowMs() + timeoutMs;
-        for (;;) {
-            for (; from < FList.size(); ++from) {
-                if (FList[from].Msg == msg) {
-                    when = FList[from].When;
-                    wParam = FList[from].WParam;
-                    ++from;
-                    return true;
-                }
-            }
-            const double left = until - NowMs();
-            if (left <= 0)
-                return false;
-            FChanged.wait_for(l, std::chrono::milliseconds(int(left) + 1));
-        }
-    }
-    size_t Size()
-    {
-        std::lock_guard<std::mutex> l(FLock);
-        return FList.size();
-    }
-
-private:
-    struct TItem {
-        UINT Msg;
-        WPARAM WParam;
-        double When;
-    };
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    std::vector<TItem> FList;
-};
-
-// The control window's stand-in: a message-only window on its own thread.
-class TBenchWindow {
-public:
-    TBenchWindow()
-    {
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        FThread = std::thread([this, ready] {
-            WNDCLASSA wc{};
-            wc.lpfnWndProc = &Proc;
-            wc.hInstance = GetModuleHandleA(nullptr);
-            wc.lpszClassName = "QovBenchWindow";
-            RegisterClassA(&wc);
-            FWindow = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
-                                      nullptr);
-            SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-            SetEvent(ready);
-            MSG msg;
-            while (GetMessageA(&msg, nullptr, 0, 0) > 0)
-                DispatchMessageA(&msg);
-        });
-        WaitForSingleObject(ready, INFINITE);
-        CloseHandle(ready);
-    }
-    ~TBenchWindow()
-    {
-        PostMessageA(FWindow, WM_CLOSE, 0, 0);
-        FThread.join();
-    }
-    HWND Handle() const { return FWindow; }
-    TArrivals Messages;
-
-private:
-    static LRESULT CALLBACK Proc(HWND w, UINT msg, WPARAM wParam, LPARAM lParam)
-    {
-        auto* self = reinterpret_cast<TBenchWindow*>(GetWindowLongPtrA(w, GWLP_USERDATA));
-        if (self && msg >= WM_USER && msg < 0x8000) {
-            self->Messages.Add(msg, wParam);
-            return 0;
-        }
-        if (msg == WM_CLOSE) {
-            DestroyWindow(w);
-            return 0;
-        }
-        if (msg == WM_DESTROY) {
-            PostQuitMessage(0);
-            return 0;
-        }
-        return DefWindowProcA(w, msg, wParam, lParam);
-    }
-    HWND FWindow = nullptr;
-    std::thread FThread;
-};
 
 // The play thread's stand-in: records what is posted to it.
 class TBenchPlayer : public TThread {
@@ -190,14 +78,6 @@ std::string WinePath(std::string path)
     return path;
 }
 
-std::string ProgramDir()
-{
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p(path, n);
-    return p.substr(0, p.find_last_of("\\/") + 1);
-}
-
 bool FindServices(TServices* s)
 {
     std::string port = Env("QOV_HTTP_PORT"), root = Env("QOV_HTTP_ROOT");
@@ -230,14 +110,6 @@ struct TWire {
     uint64_t BodyBytes = 0;
     uint64_t RequestBytes = 0;
 };
-
-uint64_t FileSize(const std::string& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d))
-        return 0;
-    return (uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-}
 
 TWire WireSince(const std::string& log, uint64_t mark, const std::string& name)
 {
@@ -399,22 +271,12 @@ int main(int argc, char** argv)
             if (haveHttp) {
                 file = services.Root + "\\" + name;
             } else {
-                const std::string dir = ProgramDir() + "..\\..\\bench";
-                CreateDirectoryA(dir.c_str(), nullptr);
-                file = dir + "\\" + name;
+                file = BenchFolder() + "\\" + name;
             }
         }
 
-        writer::TSyntheticOptions options;  // 1920 x 1080, 3 hours, key frame every 30 s
-        options.TargetBytes = writer::kThreeHourTargetBytes;
-        if (FileSize(file) < 100000000) {
-            std::printf("writing %s ...\n", file.c_str());
-            const double start = NowMs();
-            const auto summary = writer::WriteSyntheticRecording(file, options);
-            std::printf("  %llu bytes, %llu frames, %llu key frames, duration %u ms, in %.1f s\n",
-                        (unsigned long long)summary.FileBytes, (unsigned long long)summary.Frames,
-                        (unsigned long long)summary.KeyFrames, summary.Duration, (NowMs() - start) / 1000);
-        }
+        const writer::TSyntheticOptions options = ThreeHourOptions();
+        EnsureThreeHourRecording(file);
         std::printf("recording %s: %.1f MB\n", file.c_str(), double(FileSize(file)) / 1e6);
 
         // Targets spread over the recording, between key frames.
