@@ -298,6 +298,8 @@ TEST_F(LiveClient, LocatorFailuresReportCodes8_12_3)
     EXPECT_EQ(client.Errors().back(), ecConnectFailed);
     EXPECT_EQ(client.Port(), ntohs(addr.sin_port));
     EXPECT_EQ(client.Channel(), "ch");  // escapes decoded
+    // The notification is noted before its message is posted: wait for the third.
+    EXPECT_TRUE(FWindow.PumpUntil([&] { return FWindow.Count(WM_ENGINE_STATUS) >= 3; }, 10000));
     EXPECT_EQ(FWindow.Count(WM_ENGINE_STATUS), 3u);
     EXPECT_EQ(FWindow.Count(WM_ENGINE_OPENED), 0u);
 }
