@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <random>
@@ -667,6 +668,82 @@ TEST(BackBufferDirectWrites, PutTheSameBytesAsGdi)
         ASSERT_EQ(gdi.Cursor()->Y(), direct.Cursor()->Y()) << where;
     }
     EXPECT_GT(directDraws, 200);
+}
+
+// GDI objects in use: the system's count where it keeps one, else the highest
+// handle slot that a batch of fresh bitmaps gets. Freed slots are handed out
+// again first, so the slot climbs only while objects stay alive.
+size_t GdiObjectsInUse()
+{
+    const DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (counted != 0)
+        return counted;
+    HDC screen = GetDC(nullptr);
+    std::vector<HBITMAP> probes;
+    size_t highest = 0;
+    for (int i = 0; i < 64; ++i) {
+        probes.push_back(CreateCompatibleBitmap(screen, 1, 1));
+        highest = std::max<size_t>(highest, LOWORD(reinterpret_cast<uintptr_t>(probes.back())));
+    }
+    for (HBITMAP b : probes)
+        DeleteObject(b);
+    ReleaseDC(nullptr, screen);
+    return highest;
+}
+
+// Playing leaves no GDI object behind: a thousand and more frames of every
+// kind, through GDI and written straight, new cursor shapes of changing size,
+// refused pictures, and pictures rebuilt many times.
+TEST(BackBufferGdiObjects, NoneLeftBehindByFramesShapesRefusalsOrRebuilds)
+{
+    std::mt19937 random(77);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    const Bytes damaged = [] {
+        Bytes b = Solid(8, 8, 0x123456);
+        b[10] = 0xFF;  // pixel offset beyond the image
+        return b;
+    }();
+    auto play = [&](TBackBuffer& bb, int frames) {
+        for (int i = 0; i < frames; ++i) {
+            const int what = pick(0, 9);
+            Bytes image;
+            FrameHeader r{};
+            if (what < 5) {
+                image = Solid(pick(1, 60), pick(1, 40), uint32_t(pick(0, 0xFFFFFF)), pick(0, 2) ? 24 : 8);
+                r = Record(pick(0, 1) ? fkXorRect : fkCopyRect, pick(0, W), pick(0, H), 1, pick(0, W), pick(0, H));
+            } else if (what < 8) {
+                if (pick(0, 1)) {
+                    const int size = pick(0, 1) ? 32 : 24 + pick(0, 20);
+                    image = Solid(size, size, 0x00FF00);
+                }
+                r = Record(fkCursor, pick(0, W), pick(0, H), uint32_t(image.size()));
+            } else {
+                image = damaged;
+                r = Record(fkCopyRect, 5, 5, 1);
+            }
+            bb.Lock();
+            try {
+                bb.DrawFrame(&r, image.empty() ? nullptr : image.data(), uint32_t(image.size()));
+            } catch (const Exception&) {
+                EXPECT_EQ(damaged, image) << "only the damaged picture is refused";
+            }
+            bb.Unlock();
+        }
+    };
+
+    TBackBuffer bb;
+    bb.SetSize(W, H);
+    play(bb, 50);  // everything made once
+    const size_t before = GdiObjectsInUse();
+    play(bb, 600);
+    bb.SetDirectWrites(false);
+    play(bb, 600);
+    for (int i = 0; i < 50; ++i)
+        bb.SetSize(W + i, H);
+    bb.SetSize(W, H);
+    play(bb, 50);
+    const size_t after = GdiObjectsInUse();
+    EXPECT_LE(after, before + 8) << "GDI objects in use went from " << before << " to " << after;
 }
 
 } // namespace

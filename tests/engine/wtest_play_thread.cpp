@@ -354,7 +354,12 @@ TEST_F(ManualTest, PauseWaitsForItsOwnThreadNotForAStraySignal)
     TBackBuffer& bb = Player().BackBuffer();
     bb.Lock();  // the control copying pixels: the seek's drawing waits
     Player().Seek(100);
-    Sleep(100);
+    // The range has begun: its first record waits for the picture.
+    if (!WaitUntil([&] { return Rig.Frames.CurrentIndex() == 0; }, 5000)) {
+        bb.Unlock();
+        FAIL() << "the seek never began its range";
+    }
+    Sleep(50);
     std::atomic<bool> returned{false};
     std::thread pauser([&] {
         Player().Pause();
