@@ -262,6 +262,7 @@ TQovClient::TWaitKind TQovClient::WaitDuringDialogue(HANDLE handle, DWORD ms)
     const DWORD start = timeGetTime();
     for (;;) {
         RemoveQueuedReads();
+        QueuedReadsTaken();
         if (StopOrQuitWaiting())
             throw ELiveAborted("Stopped");
         DWORD left = INFINITE;
@@ -569,6 +570,7 @@ void TQovClient::HandleRead(int32_t)
         // 1. Requests to read on are served by this loop; anything else
         // waiting ends it.
         RemoveQueuedReads();
+        QueuedReadsTaken();
         if (AnyMessageWaiting())
             break;
         // 2. After a stop or a failure the connection is made anew.

@@ -147,7 +147,10 @@ void TReadThread::Open(const std::string& locator, const std::string& extraText)
 
 void TReadThread::Read(int32_t target)
 {
-    Post(WM_ENGINE_READ, static_cast<WPARAM>(target));
+    if (target == -1 && FReadOnQueued.exchange(true))
+        return;
+    if (!Post(WM_ENGINE_READ, static_cast<WPARAM>(target)) && target == -1)
+        FReadOnQueued.store(false);
 }
 
 void TReadThread::Seek(int32_t ms)
@@ -359,6 +362,8 @@ void TReadThread::Execute()
             running = Guard("TReadThread.HandleOpen", [&] { HandleOpen(); });
             break;
         case WM_ENGINE_READ:
+            if (static_cast<int32_t>(static_cast<uint32_t>(msg.wParam)) == -1)
+                FReadOnQueued.store(false);
             running = Guard("TReadThread.HandleRead",
                             [&] { HandleRead(static_cast<int32_t>(static_cast<uint32_t>(msg.wParam))); });
             break;

@@ -119,7 +119,10 @@ public:
     // Stores the locator and the extra text, clears stopping and posts
     // WM_ENGINE_OPEN.
     void Open(const std::string& locator, const std::string& extraText = std::string());
-    // Posts WM_ENGINE_READ with the target in ms, or -1 to read on.
+    // Posts WM_ENGINE_READ with the target in ms, or -1 to read on. A
+    // read-on that is already waiting in the queue is not posted again: the
+    // play thread asks every 10 ms while its buffer is empty, and a source
+    // held up in one read must not find its queue full of the same request.
     void Read(int32_t target);
     // Posts WM_ENGINE_SEEK; a negative time is a range error.
     void Seek(int32_t ms);
@@ -186,6 +189,8 @@ protected:
     void ReportStatus(int code) const;
     // Posts a thread message to the play thread, when there is one.
     bool PostToPlayer(UINT msg, WPARAM wParam, LPARAM lParam = 0) const;
+    // Called by a handler that removed queued WM_ENGINE_READ messages itself.
+    void QueuedReadsTaken() { FReadOnQueued.store(false); }
     // Grows the receive buffer to exactly size bytes (the used bytes stay).
     void GrowReceiveBuffer(uint32_t size);
     void SetKind(uint8_t kind) { FKind.store(kind); }
@@ -210,6 +215,7 @@ private:
     std::atomic<uint8_t> FKind{skNone};
     std::atomic<uint8_t> FStreamState{0};
     std::atomic<bool> FStopping{false};
+    std::atomic<bool> FReadOnQueued{false};  // a WM_ENGINE_READ(-1) waits in the queue
 
     // Stop protocol: one stop at a time; each carries a ticket in wParam and
     // waits until the thread has handled a stop with that ticket.

@@ -21,6 +21,7 @@ using namespace qov::test;
 namespace {
 
 constexpr int32_t kBlockingRead = 4242;  // a read that runs until a message waits
+constexpr int32_t kStalledRead = 4343;   // a read held up until the test lets it go
 
 // A source whose handlers only record what they were asked.
 class TProbeThread : public TReadThread {
@@ -33,6 +34,7 @@ public:
     std::atomic<DWORD> StopDelay{0};
     std::atomic<bool> FailRead{false};
     std::atomic<bool> BlockingReadReturned{false};
+    std::atomic<bool> Stall{false};
 
     std::vector<int32_t> Reads() const { std::lock_guard<std::mutex> l(FLock); return FReads; }
     std::vector<int32_t> Seeks() const { std::lock_guard<std::mutex> l(FLock); return FSeeks; }
@@ -61,6 +63,8 @@ protected:
                 Sleep(1);
             BlockingReadReturned = true;
         }
+        while (target == kStalledRead && Stall)
+            Sleep(1);
     }
     void HandleSeek(int32_t ms) override
     {
@@ -277,6 +281,25 @@ TEST_F(ReadThreadTest, QueuedReadMakesTheRunningReadReturn)
     ASSERT_TRUE(probe.WaitReads(2, 2000));
     EXPECT_TRUE(probe.BlockingReadReturned.load());
     EXPECT_EQ(probe.Reads(), (std::vector<int32_t>{kBlockingRead, 77}));
+}
+
+TEST_F(ReadThreadTest, ReadOnRequestsWaitOnlyOnceWhileTheSourceIsHeldUp)
+{
+    TProbeThread probe(&FContext);
+    probe.Stall = true;
+    probe.Read(kStalledRead);
+    ASSERT_TRUE(probe.WaitReads(1, 2000));
+    // The play thread asks for more every 10 ms while its buffer is empty: a
+    // source held up in one read must not collect more requests than a
+    // queue holds (the asker would then wait inside its post).
+    for (int i = 0; i < 12000; ++i)
+        probe.Read(-1);
+    probe.Stall = false;
+    ASSERT_TRUE(probe.WaitReads(2, 5000));
+    probe.Read(-1);  // served, so asked again
+    ASSERT_TRUE(probe.WaitReads(3, 5000));
+    probe.Stop();
+    EXPECT_EQ(probe.Reads(), (std::vector<int32_t>{kStalledRead, -1, -1}));
 }
 
 namespace {
