@@ -34,13 +34,14 @@ qov_services_start
 
 status=0
 echo "== Native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
-(cd build/host && ctest -j "$jobs" --output-on-failure) || status=1
+(cd build/host && ctest -j "$jobs" --output-on-failure) | tee build/host-ctest.log || status=1
 
 echo "== Windows tests under Wine"
 # A Wine process now and then never finishes exiting although its program
 # ended; such a test times out and is run again (a real hang times out every
 # time and fails).
-(cd build/win && ctest -j "$jobs" --output-on-failure --repeat after-timeout:3) || status=1
+(cd build/win && ctest -j "$jobs" --output-on-failure --repeat after-timeout:3) | tee build/win-ctest.log ||
+  status=1
 
 echo "== Fuzzing, $fuzz_seconds s per target"
 for f in build/fuzz/bin/fuzz_*; do
@@ -57,4 +58,13 @@ for f in build/fuzz/bin/fuzz_*; do
   fi
 done
 
+# One closing line over both test runs (test programs; the fuzz targets above).
+summary() { sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' "$1" | tail -n1; }
+passed=0 failed=0
+for log in build/host-ctest.log build/win-ctest.log; do
+  read -r f n <<<"$(summary "$log")" || true
+  if [ -z "${n:-}" ]; then status=1; continue; fi
+  passed=$((passed + n - f)); failed=$((failed + f))
+done
+echo "tests: $passed passed, $failed failed"
 exit "$status"

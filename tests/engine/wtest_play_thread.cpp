@@ -473,7 +473,7 @@ TEST_F(ManualTest, AnAbnormalBufferIsLoggedAndDumpedAndAFailedDumpIsNotFatal)
     Player().Pause();
     EXPECT_TRUE(WaitLogLines(mark, "Abnormal buffer：MinTimeStamp=100, DestKeyTime=50, msTime=150, "
                                    "MaxTimeStamp=200, FCurrentIndex=-1, FLastSampleTime=0",
-                             1, 2000));
+                             1, kAfterLogMs));
     std::ifstream dump(kDumpPath, std::ios::binary);
     std::stringstream text;
     text << dump.rdbuf();
@@ -489,7 +489,7 @@ TEST_F(ManualTest, AnAbnormalBufferIsLoggedAndDumpedAndAFailedDumpIsNotFatal)
     mark = LogMark();
     Player().Seek(120);
     Player().Pause();
-    EXPECT_TRUE(WaitLogLines(mark, "DumpToFile", 1, 2000));
+    EXPECT_TRUE(WaitLogLines(mark, "DumpToFile", 1, kAfterLogMs));
     RemoveDirectoryA(kDumpPath);
     EXPECT_FALSE(Player().Finished());
     Player().Refresh();

@@ -435,7 +435,7 @@ TEST_F(RenderTest, FramesThatCannotBeDecodedAreSkippedLoggedAndLeaveNoLockHeld)
     ref.Play(0, ref.Count() - 1);
     EXPECT_EQ("", ref.Compare(Player().BackBuffer())) << "a damaged frame drew something";
     EXPECT_EQ("", Rig.Window.CompareScreen());
-    EXPECT_TRUE(WaitLogLines(mark, "skipped", 7, 3000)) << LogSince(mark);
+    EXPECT_TRUE(WaitLogLines(mark, "skipped", 7, kAfterLogMs)) << LogSince(mark);
     EXPECT_EQ(1u, Count(WM_ENGINE_MARKER));
 
     // Every lock the thread takes is free again.
