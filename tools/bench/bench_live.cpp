@@ -3,7 +3,8 @@
 // a frame takes from the peer's send to the frame store:
 //   - frames and megabytes per second into TFramesBuffer, peer sending flat out;
 //   - latency from the peer's send (its clock, stamped into the frame
-//     header's reserved bytes) to the frame being buffered, peer paced;
+//     header's reserved bytes) to the frame being buffered, and to the play
+//     thread's WM_ENGINE_PAINT for it reaching the window, peer paced;
 //   - processor use of the live client's thread while the stream idles.
 // The multicast part runs inside the test network namespace (scripts/netns.sh):
 // run outside it, the program runs itself again in there for that part.
@@ -16,8 +17,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <vector>
 
+#include "PlayThread.h"
 #include "SyntheticRecording.h"
 #include "UnitMulticast.h"
 
@@ -62,6 +66,89 @@ struct TLatency {
                     Ms[Ms.size() * 95 / 100], Ms.back(), Ms.size());
     }
 };
+
+// Send stamps of the records in the order they entered the frame store. The
+// play loop takes the records in that order and posts one WM_ENGINE_PAINT per
+// record it renders, so the n-th paint is for the n-th stamp.
+struct TStoredStamps {
+    std::mutex Lock;
+    std::vector<uint64_t> Stamps;
+    size_t Paints = 0;
+    void Add(uint64_t stamp)
+    {
+        std::lock_guard<std::mutex> l(Lock);
+        Stamps.push_back(stamp);
+    }
+    // On a paint: now minus the send stamp of the record it is for.
+    void Painted(TLatency& latency)
+    {
+        const uint64_t now = NowMicros();
+        std::lock_guard<std::mutex> l(Lock);
+        if (Paints < Stamps.size())
+            latency.Add((now - Stamps[Paints]) / 1000.0);
+        ++Paints;
+    }
+    size_t PaintCount()
+    {
+        std::lock_guard<std::mutex> l(Lock);
+        return Paints;
+    }
+};
+
+// Calls onPaint for every WM_ENGINE_PAINT the window receives, on the
+// window's thread as it dispatches the message, then hands the message on.
+class TPaintHook {
+public:
+    TPaintHook(HWND window, std::function<void()> onPaint) : FWindow(window), FOnPaint(std::move(onPaint))
+    {
+        SetPropA(FWindow, kProp, this);
+        FOld = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TPaintHook::Proc)));
+    }
+    ~TPaintHook()
+    {
+        SetWindowLongPtrA(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FOld));
+        RemovePropA(FWindow, kProp);
+    }
+    TPaintHook(const TPaintHook&) = delete;
+    TPaintHook& operator=(const TPaintHook&) = delete;
+
+private:
+    static constexpr const char* kProp = "QovBenchPaintHook";
+    static LRESULT CALLBACK Proc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
+    {
+        auto* self = static_cast<TPaintHook*>(GetPropA(w, kProp));
+        if (!self)
+            return DefWindowProcA(w, msg, wp, lp);
+        try {
+            if (msg == WM_ENGINE_PAINT)
+                self->FOnPaint();
+        } catch (...) {
+        }
+        return CallWindowProcA(self->FOld, w, msg, wp, lp);
+    }
+
+    HWND FWindow;
+    std::function<void()> FOnPaint;
+    WNDPROC FOld = nullptr;
+};
+
+// The play thread as the control creates it once the source has opened: on
+// the context as it stands, key-frame cache off, playing.
+std::unique_ptr<TPlayThread> StartPlaying(PlaybackContext& context)
+{
+    auto player = std::make_unique<TPlayThread>(&context);
+    player->SetKeyCacheOn(false);
+    context.Player = player.get();
+    player->Play();
+    return player;
+}
+
+void EndPlaying(PlaybackContext& context, std::unique_ptr<TPlayThread>& player)
+{
+    context.Player = nullptr;
+    player.reset();
+}
 
 std::string g_recording;  // Windows path of the benchmark recording
 
@@ -119,16 +206,30 @@ void LiveLatencyAndIdle(DWORD seconds)
     TMessageWindow window;
     TContextHolder ctx(window.Handle());
     TTestClient client(&ctx.Context);
-    TLatency latency;
+    ctx.Context.Reader = &client;
+    TLatency latency, painted;
+    TStoredStamps stamps;
     std::atomic<uint64_t> frames{0};
     client.OnSample = [&](const uint8_t* r) {
-        latency.Add((NowMicros() - Stamp(r)) / 1000.0);
+        const uint64_t stamp = Stamp(r);
+        latency.Add((NowMicros() - stamp) / 1000.0);
+        stamps.Add(stamp);  // stored right after this
         frames.fetch_add(1);
     };
+    TPaintHook hook(window.Handle(), [&] { stamps.Painted(painted); });
     client.Open("QOVS://127.0.0.1:" + std::to_string(peer.ServicePort()) + "/bench");
+    std::unique_ptr<TPlayThread> player;
+    if (window.PumpUntil([&] { return window.Count(WM_ENGINE_OPENED) > 0; }, 10000))
+        player = StartPlaying(ctx.Context);
     const uint64_t want = uint64_t(seconds) * 50;
     window.PumpUntil([&] { return frames.load() >= want; }, (seconds + 20) * 1000);
+    // The last frames painted too.
+    window.PumpUntil([&] { return stamps.PaintCount() >= frames.load(); }, 5000);
     latency.Print("live send -> frame buffered (20 ms pacing):");
+    painted.Print("live send -> WM_ENGINE_PAINT (20 ms pacing):");
+    // The play thread asks the client to read on while nothing comes: gone
+    // before the idle client is measured.
+    EndPlaying(ctx.Context, player);
 
     // The stream now idles: keep-alives only.
     window.Pump(500);
@@ -162,40 +263,74 @@ void MulticastRun(DWORD seconds, const char* paceMs)
     TMessageWindow window;
     TContextHolder ctx(window.Handle());
     TQovMulticastStream stream(&ctx.Context, {"10.77.0.2"});
+    ctx.Context.Reader = &stream;
     stream.Open(full);
     window.PumpUntil([&] { return stream.Receiver(0)->Receiving(); }, 5000);
     window.Pump(200);
     sender.Ask("go");
-    window.PumpUntil([&] { return window.Count(WM_ENGINE_OPENED) > 0; }, 10000);
-    TLatency latency;
+    const bool opened = window.PumpUntil([&] { return window.Count(WM_ENGINE_OPENED) > 0; }, 10000);
+    TLatency latency, painted;
+    TStoredStamps stamps;
     uint64_t frames = 0, bytes = 0;
     int32_t seen = 0;
-    const DWORD start = timeGetTime();
-    while (timeGetTime() - start < seconds * 1000) {
-        // New records, looked at every millisecond.
+    const uint8_t* last = nullptr;  // the last record looked at
+    bool lost = false;
+    // New records since the last look. The play thread's purges take records
+    // off the front: the last record looked at is found again first.
+    auto look = [&] {
         ctx.Frames.LockList();
         const int32_t count = ctx.Frames.Count();
         const uint64_t now = NowMicros();
+        if (seen > 0) {
+            int32_t i = std::min(seen, count) - 1;
+            while (i >= 0 && ctx.Frames.Record(i) != last)
+                --i;
+            if (i < 0)
+                lost = true;  // purged before it was looked at: the paints no longer pair up
+            seen = i + 1;
+        }
         for (int32_t i = seen; i < count; ++i) {
             const uint8_t* r = ctx.Frames.Record(i);
             ++frames;
             bytes += kFrameHeaderSize + RecordHeader(r).Length;
-            if (paced)
+            if (paced) {
                 latency.Add((now - Stamp(r)) / 1000.0);
+                stamps.Add(Stamp(r));
+            }
+            last = r;
         }
         seen = count;
-        if (count > 5000) {
+        if (!paced && count > 5000) {
             ctx.Frames.Clear();
             seen = 0;
         }
         ctx.Frames.UnlockList();
+    };
+    std::unique_ptr<TPlayThread> player;
+    std::unique_ptr<TPaintHook> hook;
+    if (paced && opened) {
+        // A paint's record may not have been looked at yet: look first.
+        hook = std::make_unique<TPaintHook>(window.Handle(), [&] {
+            look();
+            stamps.Painted(painted);
+        });
+        player = StartPlaying(ctx.Context);
+    }
+    const DWORD start = timeGetTime();
+    while (timeGetTime() - start < seconds * 1000) {
+        look();  // every millisecond
         window.Pump(1);
     }
     const double s = (timeGetTime() - start) / 1000.0;
+    hook.reset();
+    EndPlaying(ctx.Context, player);
     sender.Ask("stop");
     const std::string done = sender.Ask("wait");  // "done <blocks> <datagrams>"
     if (paced) {
         latency.Print("multicast send -> frame buffered (20 ms):");
+        painted.Print("multicast send -> WM_ENGINE_PAINT (20 ms):");
+        if (lost)
+            std::printf("%-44s records purged before they were looked at\n", "multicast paint figures unreliable:");
     } else {
         char what[64];
         std::snprintf(what, sizeof what, "multicast source, sender pause %s ms:", paceMs);
