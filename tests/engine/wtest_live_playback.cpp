@@ -169,6 +169,23 @@ bool RenderedThrough(TPlaybackRig& rig, int32_t index, DWORD timeoutMs = 20000)
     return quiet;
 }
 
+// After a whole stream was stored and rendered: the records arrived byte-exact,
+// the picture matches the reference, every change was painted, each record
+// was rendered once, markers were reported, a broadcast has no end and no
+// failure, and the index holds every key frame.
+void ExpectPlayedEverything(TPlaybackRig& rig, const std::vector<Bytes>& sent)
+{
+    const auto all = StoredRecords(rig.Frames, rig.Frames.Count());
+    ASSERT_EQ(WithoutReservedBytes(all), sent);
+    EXPECT_EQ("", CompareWithReference(rig.Player->BackBuffer(), all));
+    EXPECT_EQ("", rig.Window.CompareScreen());
+    EXPECT_EQ(rig.Player->Rendered(), uint32_t(sent.size()));
+    EXPECT_EQ(rig.Window.Messages().Count(WM_ENGINE_MARKER), CountKind(sent, fkMarker));
+    EXPECT_EQ(rig.Window.Messages().Count(WM_ENGINE_END), 0u);
+    EXPECT_EQ(rig.Window.Messages().Count(WM_ENGINE_STATUS), 0u);
+    EXPECT_EQ(rig.Index.Count(), int32_t(CountKind(sent, fkKeyFrame)));
+}
+
 // Where the play thread stands, for failure messages.
 std::string Progress(TPlaybackRig& rig)
 {
@@ -235,17 +252,10 @@ TEST_F(LivePlayback, EveryKindPlaysPixelExactAndEveryChangeIsPainted)
     ASSERT_TRUE(WaitUntil([&] { return Rig.Frames.Count() == int32_t(sent.size()); }, 20000));
     AdvanceFakeTime(100000);
     ASSERT_TRUE(RenderedThrough(Rig, int32_t(sent.size() - 1))) << Progress(Rig);
-    const auto all = StoredRecords(Rig.Frames, Rig.Frames.Count());
-    ASSERT_EQ(WithoutReservedBytes(all), sent);
-    EXPECT_EQ("", CompareWithReference(Rig.Player->BackBuffer(), all));
-    EXPECT_EQ("", Rig.Window.CompareScreen());
-    EXPECT_EQ(Rig.Player->Rendered(), uint32_t(sent.size()));
-    EXPECT_EQ(Rig.Window.Messages().Count(WM_ENGINE_MARKER), CountKind(sent, fkMarker));
+    ASSERT_NO_FATAL_FAILURE(ExpectPlayedEverything(Rig, sent));
     // A broadcast has no end: the thread keeps playing, waiting for more.
-    EXPECT_EQ(Rig.Window.Messages().Count(WM_ENGINE_END), 0u);
     EXPECT_EQ(Rig.Player->State(), psPlaying);
-    EXPECT_EQ(Rig.Index.Count(), int32_t(CountKind(sent, fkKeyFrame)));
-    EXPECT_EQ(Rig.Window.Messages().Count(WM_ENGINE_STATUS), 0u);
+    const auto all = StoredRecords(Rig.Frames, Rig.Frames.Count());
 
     // Seeks while paused. Past the newest frame (its key frame buffered): the
     // key groups before the one shown go, nothing is redrawn, the clock moves
@@ -375,15 +385,7 @@ TEST_F(MulticastPlayback, EveryKindPlaysPixelExactFromTheFirstKeyFrame)
     ASSERT_TRUE(WaitUntil([&] { return Rig.Player->Rendered() == 1; }, 10000)) << Progress(Rig);
     AdvanceFakeTime(100000);
     ASSERT_TRUE(RenderedThrough(Rig, int32_t(sent.size() - 1))) << Progress(Rig);
-    const auto all = StoredRecords(Rig.Frames, Rig.Frames.Count());
-    ASSERT_EQ(WithoutReservedBytes(all), sent);
-    EXPECT_EQ("", CompareWithReference(Rig.Player->BackBuffer(), all));
-    EXPECT_EQ("", Rig.Window.CompareScreen());
-    EXPECT_EQ(Rig.Player->Rendered(), uint32_t(sent.size()));
-    EXPECT_EQ(Rig.Window.Messages().Count(WM_ENGINE_MARKER), CountKind(sent, fkMarker));
-    EXPECT_EQ(Rig.Window.Messages().Count(WM_ENGINE_END), 0u);
-    EXPECT_EQ(Rig.Window.Messages().Count(WM_ENGINE_STATUS), 0u);
-    EXPECT_EQ(Rig.Index.Count(), int32_t(CountKind(sent, fkKeyFrame)));
+    ASSERT_NO_FATAL_FAILURE(ExpectPlayedEverything(Rig, sent));
 }
 
 TEST_F(MulticastPlayback, ChannelJoinedLateIsPlayedOnTheRealClock)
