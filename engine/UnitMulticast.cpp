@@ -62,9 +62,18 @@ TQovMulticastStream::TQovMulticastStream(PlaybackContext* context, const std::ve
     if (FInterfaces.size() > kCastMaxInterfaces)
         FInterfaces.resize(kCastMaxInterfaces);
     FDataEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    for (size_t i = 0; i < FInterfaces.size(); ++i) {
-        FReceivers.push_back(std::make_unique<TReceiveThread>());
-        FReceivers.back()->SetDataEvent(FDataEvent);
+    try {
+        for (size_t i = 0; i < FInterfaces.size(); ++i) {
+            FReceivers.push_back(std::make_unique<TReceiveThread>());
+            FReceivers.back()->SetDataEvent(FDataEvent);
+        }
+    } catch (...) {
+        // A receiver that cannot be made fails the source; the ones made so
+        // far end before the event they set is closed.
+        FReceivers.clear();
+        if (FDataEvent)
+            CloseHandle(FDataEvent);
+        throw;
     }
 }
 
@@ -92,6 +101,13 @@ void TQovMulticastStream::StopReceivers()
 void TQovMulticastStream::HandleOpen()
 {
     SetKind(skMulticast);
+    // Nothing of an earlier open carries over: blocks still queued when it
+    // stopped, and the ids remembered against repeats (a sender that starts
+    // again numbers its blocks from the start).
+    for (auto& receiver : FReceivers)
+        receiver->ClearQueue();
+    FDeduper.Clear();
+    FNext = 0;
     const std::string file = FullPath(Locator());
     std::string group;
     uint16_t port = 0;

@@ -89,11 +89,17 @@ TReceiveThread::TReceiveThread()
 {
     WSADATA data;
     FWinsock = WSAStartup(MAKEWORD(1, 1), &data) == 0;
-    QOV_ASSERT(FWinsock);
     FEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     FNetEvent = WSACreateEvent();
-    QOV_ASSERT(FEvent != nullptr && FNetEvent != WSA_INVALID_EVENT);
-    StartThread();
+    try {
+        QOV_ASSERT(FWinsock);
+        QOV_ASSERT(FEvent != nullptr && FNetEvent != WSA_INVALID_EVENT);
+        StartThread();
+    } catch (...) {
+        // No destructor runs for a receiver that was never made.
+        FreeResources();
+        throw;
+    }
     SetThreadPriority(Handle(), THREAD_PRIORITY_TIME_CRITICAL);
 }
 
@@ -103,12 +109,20 @@ TReceiveThread::~TReceiveThread()
     ClearQueue();
     FAssembler.DropAll();
     CloseSocket();
-    if (FNetEvent)
+    FreeResources();
+}
+
+void TReceiveThread::FreeResources()
+{
+    if (FNetEvent != WSA_INVALID_EVENT)
         WSACloseEvent(FNetEvent);
+    FNetEvent = WSA_INVALID_EVENT;
     if (FEvent)
         CloseHandle(FEvent);
+    FEvent = nullptr;
     if (FWinsock)
         WSACleanup();
+    FWinsock = false;
 }
 
 void TReceiveThread::SetGroup(const std::string& group)

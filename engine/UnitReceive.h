@@ -74,6 +74,8 @@ private:
     void ReceiveLoop();
     void JoinGroup();
     void CloseSocket();
+    // Closes the events and releases the socket library.
+    void FreeResources();
     // Reports a socket failure: the daily log and a warning box shown from a
     // thread of its own, so that this thread keeps answering its hand-shakes.
     void ReportFailure(const std::string& text);

@@ -13,6 +13,7 @@
 #include <mmsystem.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "NetnsRerun.h"
 #include "QovWriter.h"
@@ -374,6 +375,55 @@ TEST_F(MulticastSource, SameBlockOnTwoInterfacesIsAppliedOnce)
     FinishSending(ctx);
     ExpectFrames(ctx, AllBut({}));
     EXPECT_GE(stream.RepeatedBlocks(), uint32_t(s_frames->size() - 1));
+}
+
+TEST_F(MulticastSource, ReopenTakesNothingFromTheEarlierOpen)
+{
+    StartSender("--interface " + std::string(kSendA));
+    // The second run is ready before the first ends, so that its blocks (whose
+    // ids start at 1 again) come well within the repeat window.
+    TPeer again;
+    std::string why;
+    ASSERT_TRUE(again.Start("multicast_sender.py",
+                            "--group 238.1.2.3 --port " + std::to_string(FPort) + " --recording " +
+                                UnixPath(ScratchPath("cast_peer.qov")) + " --interface " + kSendA,
+                            &why))
+        << why;
+    TContextHolder ctx(FWindow.Handle());
+    TQovMulticastStream stream(&ctx.Context, {kRecvA});
+    OpenAndSend(stream);
+    FSender.Ask("wait");
+    const int32_t all = int32_t(s_frames->size());
+    ASSERT_TRUE(FWindow.PumpUntil([&] { return ctx.Frames.Count() == all; }, 5000));
+    stream.Stop();
+    ctx.Frames.Clear();
+    ctx.Index.Clear();
+
+    // A key frame of another picture size left queued after the stop.
+    using namespace qov::writer;
+    TRecordingWriter other(200, 100, kVersion0101);
+    other.AddKeyFrame(0, MakeScreenPicture(200, 100, 5), ctStored);
+    const auto record = MakeFrameRecord(other.Frames()[0].Header, other.Frames()[0].Payload);
+    TCastBlock stale;
+    stale.Id = 1;
+    stale.Length = uint32_t(record.size());
+    stale.Data = TFrameRecordPtr(static_cast<uint8_t*>(std::malloc(record.size())));
+    std::memcpy(stale.Data.get(), record.data(), record.size());
+    stream.Receiver(0)->PushBlock(std::move(stale));
+
+    FWindow.Clear();
+    stream.Open(FChannel);
+    ASSERT_TRUE(FWindow.PumpUntil([&] { return stream.Receiver(0)->Receiving(); }, 5000));
+    FWindow.Pump(200);
+    ASSERT_EQ(again.Ask("go"), "ok");
+    again.Ask("wait");
+    ASSERT_TRUE(FWindow.PumpUntil([&] { return ctx.Frames.Count() == all; }, 5000)) << ctx.Frames.Count();
+    FWindow.Pump(200);
+    ExpectFrames(ctx, AllBut({}));
+    EXPECT_EQ(ctx.Context.Header.Width, 400);
+    EXPECT_EQ(ctx.Context.Header.Height, 300);
+    EXPECT_EQ(FWindow.Count(WM_ENGINE_OPENED), 1u);
+    EXPECT_EQ(stream.RepeatedBlocks(), 0u);
 }
 
 TEST_F(MulticastSource, MachineInterfacesGetOneReceiverEach)
