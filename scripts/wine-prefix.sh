@@ -7,24 +7,30 @@ export WINEPREFIX="${QOV_WINEPREFIX:-$here/build/wineprefix}"
 export WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
 export DISPLAY="${DISPLAY:-:97}"
 
-# A lock left by an X server that has since ended (a machine reused after an
-# earlier run) must not stop a new one from starting: the windows would fail.
-display_number="${DISPLAY#:}"
-display_number="${display_number%%.*}"
-lock="/tmp/.X${display_number}-lock"
-if [ -e "$lock" ]; then
-  owner="$(tr -dc '0-9' <"$lock" 2>/dev/null || true)"
-  if [ -z "$owner" ] || ! kill -0 "$owner" 2>/dev/null; then
-    rm -f "$lock" "/tmp/.X11-unix/X${display_number}"
+# A local display is ours to start. A lock left by an X server that has since
+# ended (a machine reused after an earlier run) must not stop a new one from
+# starting: the windows would fail.
+if [ "${DISPLAY#:}" != "$DISPLAY" ]; then
+  display_number="${DISPLAY#:}"
+  display_number="${display_number%%.*}"
+  lock="/tmp/.X${display_number}-lock"
+  if [ -e "$lock" ]; then
+    owner="$(tr -dc '0-9' <"$lock" 2>/dev/null || true)"
+    # Alive means a running X server: not gone, not a zombie, not another program.
+    state="$(awk '{print $3}' "/proc/${owner:-0}/stat" 2>/dev/null || true)"
+    name="$(cat "/proc/${owner:-0}/comm" 2>/dev/null || true)"
+    if [ -z "$owner" ] || [ -z "$state" ] || [ "$state" = Z ] || [ "${name#X}" = "$name" ]; then
+      rm -f "$lock" "/tmp/.X11-unix/X${display_number}"
+    fi
   fi
-fi
-if [ ! -e "$lock" ]; then
-  Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  for _ in $(seq 100); do [ -S "/tmp/.X11-unix/X${display_number}" ] && break; sleep 0.1; done
-fi
-if [ ! -S "/tmp/.X11-unix/X${display_number}" ]; then
-  echo "wine-prefix: no X server on display $DISPLAY" >&2
-  exit 1
+  if [ ! -e "$lock" ]; then
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    for _ in $(seq 100); do [ -S "/tmp/.X11-unix/X${display_number}" ] && break; sleep 0.1; done
+  fi
+  if [ ! -S "/tmp/.X11-unix/X${display_number}" ]; then
+    echo "wine-prefix: no X server on display $DISPLAY" >&2
+    exit 1
+  fi
 fi
 
 mkdir -p "$(dirname "$WINEPREFIX")"
