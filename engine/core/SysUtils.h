@@ -30,6 +30,10 @@ class EAbstractError : public Exception { using Exception::Exception; };
 class EOutOfMemory : public Exception { using Exception::Exception; };
 // A stream that could not read, write or seek as asked.
 class EStreamError : public Exception { using Exception::Exception; };
+// A value that cannot be converted or assigned as asked.
+class EConvertError : public Exception { using Exception::Exception; };
+// A silent abort: ends the current operation without a message to the user.
+class EAbort : public Exception { using Exception::Exception; };
 
 // printf-style formatting into a std::string.
 std::string Format(const char* fmt, ...)
