@@ -189,6 +189,8 @@ const char* PrintScaleToIdent(TxPrintScale value);
 bool IdentToPrintScale(std::string_view name, TxPrintScale& value);
 const char* FontStyleToIdent(TFontStyleBit bit);
 bool IdentToFontStyle(std::string_view name, TFontStyleBit& bit);
+// Names compare without regard to ASCII letter case, as the class library's.
+bool SameIdent(std::string_view a, std::string_view b);
 
 // Property names loaded from and saved to a property bag (a web page's
 // parameters), in the order they are loaded and saved.
