@@ -540,8 +540,19 @@ void TPlayThread::SeekTo(uint32_t ms)
     // One consistent view of the buffer for the whole decision and the range
     // it draws: a source clearing or adding meanwhile waits.
     TFramesHold hold(frames);
+    // Records that share a time are one moment of the recording: a seek to it
+    // draws all of them, in whatever order they were written.
+    auto sameTime = [&](int32_t i, int32_t step) {
+        const uint8_t* record = frames.Record(i);
+        const uint32_t time = RecordHeader(record).Time;
+        for (const uint8_t* next; (next = frames.Record(i + step)) != nullptr && RecordHeader(next).Time == time;)
+            i += step;
+        return i;
+    };
     uint32_t t = target;
     int32_t found = frames.FindFrame(t, false);
+    if (found != -1)
+        found = sameTime(found, 1);
     const int32_t current = frames.CurrentIndex();
     if (current != -1 && current == found) {
         // The target is the record shown now.
@@ -569,8 +580,13 @@ void TPlayThread::SeekTo(uint32_t ms)
         target = static_cast<uint32_t>(first);
         t = target;
         found = frames.FindFrame(t, true);
+        if (found != -1)
+            found = sameTime(found, 1);
     }
     const int32_t keyIndex = KeyFrameIndex(static_cast<uint32_t>(key));
+    // A group drawn from its key frame starts with the first record of the
+    // key frame's time (a cursor or marker may have been written before it).
+    const int32_t groupStart = keyIndex != -1 ? sameTime(keyIndex, -1) : -1;
 
     if (found != -1) {
         // The target is buffered.
@@ -579,9 +595,9 @@ void TPlayThread::SeekTo(uint32_t ms)
             if (found > current)
                 ShowRange(current + 1, found);
             else
-                ShowRange(keyIndex, found);
+                ShowRange(groupStart, found);
         } else if (keyIndex != -1) {
-            ShowRange(keyIndex, found);
+            ShowRange(groupStart, found);
         } else {
             ReportAbnormalBuffer(key, target);
         }

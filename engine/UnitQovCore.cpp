@@ -683,16 +683,13 @@ void TFileThread::HandleRead(int32_t target)
             TFrameRecordPtr record = AllocFrameRecord(header.Length);
             std::memcpy(record.get(), FReceiveBuffer + offset, static_cast<size_t>(size));
             const int32_t index = frames.AddFrame(std::move(record));
-            if (target != -1 && !found) {
-                if (header.Time > wanted) {
-                    // The target lies before this record: the one before it
-                    // is shown (the first, when there is none before it).
-                    PostToPlayer(WM_ENGINE_SHOW, static_cast<WPARAM>(index > 0 ? index - 1 : 0));
-                    found = true;
-                } else if (header.Time == wanted) {
-                    PostToPlayer(WM_ENGINE_SHOW, static_cast<WPARAM>(index));
-                    found = true;
-                }
+            if (target != -1 && !found && header.Time > wanted) {
+                // The target lies before this record: the one before it is
+                // shown (the first, when there is none before it). A record
+                // at the target's time is shown only once the next time
+                // comes, so that every record sharing it is drawn.
+                PostToPlayer(WM_ENGINE_SHOW, static_cast<WPARAM>(index > 0 ? index - 1 : 0));
+                found = true;
             }
             offset += static_cast<uint32_t>(size);
         }

@@ -206,6 +206,20 @@ TEST_F(FileSourceTest, TargetsPostTheFrameAtOrBeforeThem)
     EXPECT_EQ(Rig.Records(), WrittenRecords(w));
     Sleep(100);
     EXPECT_EQ(Rig.Player.Messages().Count(WM_ENGINE_SHOW), 1u) << "one SHOW per target";
+
+    // Records sharing the target's time: the last of them is shown, also
+    // when the key frame is not the first.
+    writer::TRecordingWriter shared(640, 480, kVersion0101);
+    shared.AddFrame(0, fkKeyFrame, ctZlib, 0, 0, Bytes(50, 1));
+    shared.AddCursorMove(80, 5, 5);
+    shared.AddFrame(80, fkKeyFrame, ctZlib, 0, 0, Bytes(50, 2));
+    shared.AddMarker(80);
+    shared.AddFrame(120, fkCopyRect, ctZlib, 0, 0, Bytes(50, 3));
+    Source.Stop();
+    ASSERT_EQ(Rig.OpenAndWait(Source, Save("shared.qov", shared.Build())), 0);
+    Rig.ClearShows();
+    Source.Read(80);
+    EXPECT_EQ(Rig.WaitShow(3000), std::optional<int32_t>(3));
 }
 
 TEST_F(FileSourceTest, SeekRestartsAtTheKeyFrameBeforeTheTarget)

@@ -266,6 +266,75 @@ TEST_F(RenderTest, ASeekWhilePlayingRestartsTheClockAtTheTargetAtSpeedOne)
     EXPECT_EQ("", Rig.Window.CompareScreen());
 }
 
+namespace {
+
+// Six key groups at 1000 .. 6000 ms, each starting with a cursor move, a
+// marker and the key frame sharing one time, in each of their six orders.
+// The cursor stays at (50, 50) throughout, so the picture at a time is the
+// same however it was reached.
+Bytes SharedTimeRecording()
+{
+    constexpr int W = 160, H = 120;
+    writer::TRecordingWriter w(W, H, kVersion0101);
+    w.AddKeyFrame(0, writer::MakeScreenPicture(W, H, 1), ctZlib, 50, 50);
+    w.AddCopyRect(200, 10, 10, writer::MakeScreenPicture(W, H, 9).Crop(0, 0, 40, 30), ctStored);
+    const int orders[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+    for (uint32_t g = 0; g < 6; ++g) {
+        const uint32_t t = 1000 * (g + 1);
+        const TPicture screen = writer::MakeScreenPicture(W, H, 2 + g);
+        for (int kind : orders[g]) {
+            if (kind == 0)
+                w.AddCursorMove(t, 50, 50);
+            else if (kind == 1)
+                w.AddMarker(t);
+            else
+                w.AddKeyFrame(t, screen, g % 2 ? ctLZO1X : ctZlib, 50, 50);
+        }
+        w.AddCopyRect(t + 100, 20, 20, screen.Crop(60, 40, 50, 40), ctZlib);
+        w.AddXorRect(t + 200, 70, 50, screen.Crop(0, 0, 30, 30), ctStored);
+    }
+    return w.Build();
+}
+
+} // namespace
+
+TEST_F(RenderTest, ASeekToATimeSharedByTheKeyFrameDrawsEveryRecordOfThatTime)
+{
+    const Bytes file = SharedTimeRecording();
+    ASSERT_EQ(0, Rig.Open(Save("shared-time.qov", file), FakeClock));
+    TReferencePlayer counts(file);
+    SetFakeTime(0);
+    Player().Play();
+    ASSERT_TRUE(Rig.WaitCurrentIndex(0, 5000));
+    Player().Pause();
+    ASSERT_TRUE(WaitUntil([&] { return Rig.Frames.Count() == int32_t(counts.Count()); }, 5000));
+    size_t positions = 0;
+    for (bool playing : {false, true}) {
+        if (playing) {
+            Player().Play();
+            Settle();
+        }
+        for (uint32_t t = 1000; t <= 6000; t += 1000) {
+            // From the group before, from later in the same group, from a later group.
+            for (uint32_t from : {t - 800, t + 200, t + 1200}) {
+                SCOPED_TRACE(::testing::Message() << "to " << t << " from " << from << (playing ? " playing" : ""));
+                Player().Seek(from);
+                ASSERT_TRUE(Positioned(++positions));
+                Player().Seek(t);
+                ASSERT_TRUE(Positioned(++positions));
+                ASSERT_TRUE(Rig.WaitQuiet(50, 5000));
+                Rig.Window.Sync();
+                TReferencePlayer ref(file);
+                ref.Play(0, ref.LastAtOrBefore(t));
+                EXPECT_EQ(int32_t(ref.LastAtOrBefore(t)), Rig.Frames.CurrentIndex());
+                EXPECT_EQ("", ref.Compare(Player().BackBuffer()));
+                EXPECT_EQ("", Rig.Window.CompareScreen());
+            }
+        }
+    }
+    EXPECT_EQ(psPlaying, Player().State());
+}
+
 // ---------------------------------------------------------------------------
 // Seeking where nothing is buffered: the file source repositions
 
