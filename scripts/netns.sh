@@ -65,8 +65,11 @@ wine_in_ns() {
     echo 125 >"$out.rc"
     return 0
   fi
-  local prefix="${QOV_NETNS_WINEPREFIX:-$here/build/wineprefix-netns}"
-  local base="${QOV_WINEPREFIX:-$here/build/wineprefix}"
+  # The program's architecture picks the base prefix (and its copy).
+  source "$here/cmake/wine-arch.sh"
+  local arch; arch="$(qov_pe_arch "$1")"
+  local prefix="${QOV_NETNS_WINEPREFIX:-$(qov_default_prefix "$arch" -netns)}"
+  local base="${QOV_WINEPREFIX:-$(qov_default_prefix "$arch")}"
   # The copy is made aside and moved into place, so that an interrupted copy
   # is never taken for a ready prefix.
   if ! (

@@ -12,18 +12,22 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
-jobs="$(nproc)"
 out="${QOV_RUN_DIR:-$here/build/run}"
 
 bash scripts/setup.sh
+source scripts/arch.sh
+qov_pick_arch
+echo "== Running the $QOV_ARCH build: $QOV_ARCH_WHY"
 
-echo "== Windows build"
-cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-i686-mingw.cmake" \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$here/cmake/wine-run.sh" >/dev/null
-cmake --build build/win -j "$jobs" --target qovsample qovplay qovdemo QovPlayer
+# The i686 build is the product and is built on every machine.
+for arch in i686 "$QOV_ARCH"; do
+  echo "== Windows build ($arch)"
+  qov_build_windows "$arch" qovsample qovplay qovdemo QovPlayer
+  [ "$QOV_ARCH" != i686 ] || break
+done
 
-bash scripts/wine-prefix.sh
+bash scripts/wine-prefix.sh "$QOV_ARCH"
+bin="build/$QOV_ARCH/bin"
 
 # Wine sees the Unix file system as drive Z:.
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's|/|\\|g')"; }
@@ -37,19 +41,19 @@ else
   recording="$out/sample.qov"
   keys="$out/sample-keyframes"
   echo "== Writing the sample recording"
-  wine_run build/win/bin/qovsample.exe "$(winpath "$recording")"
+  wine_run $bin/qovsample.exe "$(winpath "$recording")"
 fi
 
 status=0
 final="$out/$(basename "${recording%.*}")-final.bmp"
 echo "== Playing $recording"
-wine_run build/win/bin/qovplay.exe "$(winpath "$recording")" "$(winpath "$final")" | tee "$out/qovplay.log" ||
+wine_run $bin/qovplay.exe "$(winpath "$recording")" "$(winpath "$final")" | tee "$out/qovplay.log" ||
   status=$?
 
 echo "== Decoding every frame of $recording"
 rm -rf "$keys"
 # pipefail: a failing qovdemo fails the pipe.
-wine_run build/win/bin/qovdemo.exe "$(winpath "$recording")" "$(winpath "$keys")" | tee "$out/qovdemo.log" ||
+wine_run $bin/qovdemo.exe "$(winpath "$recording")" "$(winpath "$keys")" | tee "$out/qovdemo.log" ||
   status=$?
 
 echo "== Outputs"

@@ -12,8 +12,9 @@ sudo=""
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev file
   mingw-w64 mingw-w64-tools g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   libz-mingw-w64-dev libwine-dev nasm
-  wine wine32:i386 xvfb xauth
+  wine wine32:i386 wine64 xvfb xauth
   googletest clang libclang-rt-14-dev
   libjpeg62-turbo-dev liblzo2-dev zlib1g-dev
   nginx-light iproute2 python3 curl

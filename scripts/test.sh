@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine (once), builds everything and runs every test:
-#  - the Windows build (MinGW-w64, i686) under Wine, through ctest;
+#  - the Windows builds (MinGW-w64): i686, the product, always; x86_64 too.
+#    The tests of one of them run under Wine, through ctest: i686 under wine32
+#    where this machine runs 32-bit code, else x86_64 under wine64
+#    (scripts/arch.sh; QOV_ARCH=i686|x86_64 forces one);
 #  - the native build of the pure logic with AddressSanitizer and
 #    UndefinedBehaviorSanitizer;
 #  - the fuzz targets, each for a bounded time.
@@ -11,12 +14,14 @@ jobs="$(nproc)"
 fuzz_seconds="${QOV_FUZZ_SECONDS:-60}"
 
 bash scripts/setup.sh
+source scripts/arch.sh
+qov_pick_arch
+echo "== Windows tests run the $QOV_ARCH build: $QOV_ARCH_WHY"
 
-echo "== Windows build"
-cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-i686-mingw.cmake" \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$here/cmake/wine-run.sh" >/dev/null
-cmake --build build/win -j "$jobs"
+for arch in i686 x86_64; do
+  echo "== Windows build ($arch)"
+  qov_build_windows "$arch"
+done
 
 echo "== Native build with sanitizers"
 cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOV_SANITIZE=ON >/dev/null
@@ -27,7 +32,7 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DQOV_FUZZ=ON >/dev/null
 cmake --build build/fuzz -j "$jobs"
 
-bash scripts/wine-prefix.sh
+bash scripts/wine-prefix.sh "$QOV_ARCH"
 source scripts/services.sh
 trap qov_services_stop EXIT
 qov_services_start
@@ -36,11 +41,11 @@ status=0
 echo "== Native tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
 (cd build/host && ctest -j "$jobs" --output-on-failure) | tee build/host-ctest.log || status=1
 
-echo "== Windows tests under Wine"
+echo "== Windows tests ($QOV_ARCH) under Wine"
 # A Wine process now and then never finishes exiting although its program
 # ended; such a test times out and is run again (a real hang times out every
 # time and fails).
-(cd build/win && ctest -j "$jobs" --output-on-failure --repeat after-timeout:3) | tee build/win-ctest.log ||
+(cd "build/$QOV_ARCH" && ctest -j "$jobs" --output-on-failure --repeat after-timeout:3) | tee build/win-ctest.log ||
   status=1
 
 echo "== Fuzzing, $fuzz_seconds s per target"
@@ -66,5 +71,6 @@ for log in build/host-ctest.log build/win-ctest.log; do
   if [ -z "${n:-}" ]; then status=1; continue; fi
   passed=$((passed + n - f)); failed=$((failed + f))
 done
+echo "Windows tests ran on $QOV_ARCH ($QOV_ARCH_WHY); the native tests under the sanitizers."
 echo "tests: $passed passed, $failed failed"
 exit "$status"

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Makes the Wine prefix the tests use (once), keeps one wineserver running for
 # the whole test run, and starts an X server for the tests that open windows.
+#   wine-prefix.sh [i686|x86_64]   (default: $QOV_ARCH, else i686)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="${QOV_WINEPREFIX:-$here/build/wineprefix}"
-export WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
-export DISPLAY="${DISPLAY:-:97}"
+source "$here/cmake/wine-arch.sh"
+qov_wine_env "${1:-${QOV_ARCH:-i686}}"
+export WINEDEBUG=-all
 
 # A local display is ours to start. A lock left by an X server that has since
 # ended (a machine reused after an earlier run) must not stop a new one from
@@ -35,14 +36,14 @@ fi
 
 mkdir -p "$(dirname "$WINEPREFIX")"
 if [ ! -f "$WINEPREFIX/.qov-ready" ]; then
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
+  "$QOV_WINE" wineboot -i >/dev/null 2>&1 || true
+  "$WINESERVER" -w
   # No crash dialog: a crashing test must end, not wait for a click.
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  wineserver -w
+  "$QOV_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  "$WINESERVER" -w
   touch "$WINEPREFIX/.qov-ready"
 fi
 # A persistent wineserver: every test start reuses it instead of booting one.
-wineserver -p 2>/dev/null || true  # already running is fine
+"$WINESERVER" -p 2>/dev/null || true  # already running is fine
 # Start the prefix's own services once, before tests start many processes at a time.
-wine cmd /c exit >/dev/null 2>&1 || true
+"$QOV_WINE" cmd /c exit >/dev/null 2>&1 || true

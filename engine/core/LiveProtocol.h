@@ -28,6 +28,7 @@ struct LiveMessageHead {
 };
 #pragma pack(pop)
 static_assert(sizeof(LiveMessageHead) == 8, "LiveMessageHead is 8 bytes");
+static_assert(offsetof(LiveMessageHead, Length) == 4, "LiveMessageHead's length follows the type and 3 bytes");
 
 enum LiveMessageType : uint8_t {
     lmFrame = 0,   // one frame record

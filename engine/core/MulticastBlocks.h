@@ -31,6 +31,9 @@ struct CastPacketHead {
 };
 #pragma pack(pop)
 static_assert(sizeof(CastPacketHead) == 12, "CastPacketHead is 12 bytes");
+static_assert(offsetof(CastPacketHead, BlockLength) == 4 && offsetof(CastPacketHead, Unused) == 8 &&
+                  offsetof(CastPacketHead, PacketCount) == 10,
+              "CastPacketHead field offsets");
 
 constexpr uint32_t kCastPacketHeadSize = sizeof(CastPacketHead);
 constexpr uint32_t kCastMaxPacket = 20480;       // bytes read per datagram

@@ -25,6 +25,10 @@ struct RecordingHeader {
     uint8_t Reserved[12];
 };
 static_assert(sizeof(RecordingHeader) == 32, "RecordingHeader is 32 bytes");
+static_assert(offsetof(RecordingHeader, Version) == 2 && offsetof(RecordingHeader, Width) == 4 &&
+                  offsetof(RecordingHeader, Height) == 6 && offsetof(RecordingHeader, Duration) == 8 &&
+                  offsetof(RecordingHeader, IndexOffset) == 12 && offsetof(RecordingHeader, Reserved) == 20,
+              "RecordingHeader field offsets");
 
 // The 28 bytes in front of every frame payload.
 struct FrameHeader {
@@ -39,6 +43,11 @@ struct FrameHeader {
     uint8_t Reserved[8];
 };
 static_assert(sizeof(FrameHeader) == 28, "FrameHeader is 28 bytes");
+static_assert(offsetof(FrameHeader, Left) == 4 && offsetof(FrameHeader, Top) == 6 &&
+                  offsetof(FrameHeader, Kind) == 8 && offsetof(FrameHeader, Compression) == 10 &&
+                  offsetof(FrameHeader, Length) == 12 && offsetof(FrameHeader, CursorX) == 16 &&
+                  offsetof(FrameHeader, CursorY) == 18 && offsetof(FrameHeader, Reserved) == 20,
+              "FrameHeader field offsets");
 
 // 16 bytes in front of the index entries.
 struct IndexHead {
@@ -61,6 +70,8 @@ struct IndexEntryV2 {
     uint64_t Offset;
 };
 static_assert(sizeof(IndexEntryV2) == 16, "IndexEntryV2 is 16 bytes");
+static_assert(offsetof(IndexEntryV1, Offset) == 4 && offsetof(IndexEntryV2, Offset) == 8,
+              "index entry offsets");
 
 #pragma pack(pop)
 

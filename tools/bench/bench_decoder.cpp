@@ -26,6 +26,7 @@
 #include "PayloadCodecs.h"
 #include "QovFormat.h"
 #include "UnitShare.h"
+#include "BenchArch.h"
 
 using qov::writer::Bytes;
 
@@ -214,6 +215,7 @@ bool Run(const Workload& w, double budget, tjhandle tj, std::vector<uint8_t>& di
 
 int main(int argc, char** argv)
 {
+    qov::bench::PrintArchitecture("bench_decoder");
     const double budget = (argc > 1 ? std::atof(argv[1]) : 300.0) / 1000.0;
     if (lzo_init() != LZO_E_OK || !InitDecoder())
         return 1;

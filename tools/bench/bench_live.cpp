@@ -24,6 +24,7 @@
 #include "PlayThread.h"
 #include "SyntheticRecording.h"
 #include "UnitMulticast.h"
+#include "BenchArch.h"
 
 using namespace qov;
 using namespace qov::test;
@@ -344,6 +345,7 @@ void MulticastRun(DWORD seconds, const char* paceMs)
 
 int main(int argc, char** argv)
 {
+    qov::bench::PrintArchitecture("bench_live");
     try {
         const DWORD seconds = argc > 1 ? DWORD(std::atoi(argv[1])) : 5;
         TWinsock winsock;

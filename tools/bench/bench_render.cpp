@@ -33,6 +33,7 @@
 #include "SyntheticRecording.h"
 #include "UnitQovCore.h"
 #include "UnitShare.h"
+#include "BenchArch.h"
 
 using namespace qov;
 using namespace qov::bench;
@@ -305,6 +306,7 @@ void SeekLatency(const std::string& file, int seeks)
 
 int main(int argc, char** argv)
 {
+    qov::bench::PrintArchitecture("bench_render");
     std::string file;
     int seeks = 40;
     bool throughput = true, latency = true;

@@ -29,6 +29,7 @@
 #include "QovFormat.h"
 #include "SyntheticRecording.h"
 #include "UnitQovCore.h"
+#include "BenchArch.h"
 
 using namespace qov;
 using namespace qov::bench;
@@ -251,6 +252,7 @@ void Row(const char* what, double local, double http, const char* unit)
 
 int main(int argc, char** argv)
 {
+    qov::bench::PrintArchitecture("bench_source");
     try {
         std::string file;
         int seeks = 20;
