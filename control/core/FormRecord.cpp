@@ -102,7 +102,7 @@ public:
     // A prefix of the signature is the beginning of a record too.
     static bool SignaturePrefix(const uint8_t* data, size_t size)
     {
-        return size < sizeof kSignature && std::memcmp(data, kSignature, size) == 0;
+        return size < sizeof kSignature && (size == 0 || std::memcmp(data, kSignature, size) == 0);
     }
 
     bool Capped() const { return FCapped; }
