@@ -12,6 +12,7 @@
 
 #include "EngineUtils.h"
 #include "LocatorHelpers.h"
+#include "RecordingReader.h"
 #include "UnitLog.h"
 #include "UnitShare.h"
 
@@ -589,12 +590,13 @@ void TFileThread::OpenRecording(int& status)
                            [&](const IndexEntry& e) { entries.push_back(e); });
         remaining -= want;
     }
-    // Every key frame's record must lie inside the frame records.
-    const uint64_t frameBytes = static_cast<uint64_t>(header.IndexOffset);
-    for (const IndexEntry& e : entries) {
-        if (frameBytes < kFrameHeaderSize || e.Offset > frameBytes - kFrameHeaderSize)
-            FailOpen(status, ecInvalidIndex);
-    }
+    // An entry whose record cannot lie inside the frame records could only
+    // send a seek astray: it is dropped, and the recording plays by the rest.
+    const uint32_t dropped = DropEntriesOutsideFrames(&entries, header.IndexOffset);
+    if (dropped != 0)
+        Log().AddLine(Format("TFileThread.HandleOpen -> %u index entries outside the frame records dropped", dropped));
+    if (entries.empty())
+        FailOpen(status, ecInvalidIndex);
 
     FContext->Index->Clear();
     for (const IndexEntry& e : entries)

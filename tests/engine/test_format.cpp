@@ -6,6 +6,7 @@
 
 #include "QovFormat.h"
 #include "RecordingFixtures.h"
+#include "RecordingReader.h"
 
 using namespace qov;
 using namespace qov::writer;
@@ -515,4 +516,42 @@ TEST(DamagedRecordings, FrameRegionCutShort)
     const Bytes cut = CutFrames(good, firstRecord + 10);
     EXPECT_EQ(cut.size(), 32 + firstRecord + 10);
     EXPECT_EQ(CodeOf(cut), ecReadFailed);
+}
+
+TEST(DamagedRecordings, TheSourcesScanAgreesAndDropsOnlyEntriesOutsideTheFrames)
+{
+    const Bytes good = SmallRecording(kVersion0101);
+    const Bytes old = SmallRecording(kVersion0100);
+    const std::vector<Bytes> files = {
+        good, old, CutHeader(good, 31), WithMagic(good, 1, 2), WithVersion(good, 0x0102),
+        WithVersion(good, kVersion0100), WithIndexOffset(good, -1), WithIndexOffset(good, INT64_MAX - 8),
+        WithIndexHead(good, 0), WithIndexHead(good, 5, 1), WithIndexHead(good, 0x08000000), CutIndex(old, 7),
+        CutIndex(good, 48 + 1), CutFrames(good, 100),
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto reference = ReadRecording(files[i]);
+        const TRecordingScan scan = ScanRecording(files[i].data(), files[i].size());
+        EXPECT_EQ(scan.Code, i == 7 ? ecUnknown : reference.Code);
+        if (scan.Code != ecNone)
+            continue;
+        EXPECT_EQ(scan.Frames, reference.Frames.size());
+        EXPECT_EQ(scan.CutShort, reference.LeftOver != 0);
+        EXPECT_EQ(scan.DroppedEntries, 0u);
+    }
+
+    // One entry past the frames (28 header bytes no longer fit) is dropped, the rest stay.
+    const auto whole = ScanRecording(good.data(), good.size());
+    const uint64_t frameBytes = uint64_t(whole.Header.IndexOffset);
+    const Bytes outside = WithIndexEntry(good, 1, 30000, frameBytes - 27);
+    const auto some = ScanRecording(outside.data(), outside.size());
+    ASSERT_EQ(some.Code, ecNone);
+    EXPECT_EQ(some.DroppedEntries, 1u);
+    ASSERT_EQ(some.Index.size(), whole.Index.size() - 1);
+    EXPECT_EQ(some.Index[1].Time, whole.Index[2].Time);
+    const Bytes last = WithIndexEntry(good, 2, 40000, frameBytes - 28);  // its header just fits
+    EXPECT_EQ(ScanRecording(last.data(), last.size()).DroppedEntries, 0u);
+    // None left: the index is no index.
+    const Bytes none = WithIndexEntry(WithIndexEntry(outside, 0, 0, frameBytes), 2, 1, UINT64_MAX);
+    EXPECT_EQ(ScanRecording(none.data(), none.size()).Code, ecInvalidIndex);
 }

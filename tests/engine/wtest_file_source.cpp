@@ -148,8 +148,12 @@ TEST_F(FileSourceTest, EachOpenFailureReportsItsCodeAndLogsItsText)
         {"huge-count.qov", writer::WithIndexHead(good, 0x10000000), ecUnknown, "Range check error"},
         // Fits a signed size but not the file: refused without a 2 GB table.
         {"big-count.qov", writer::WithIndexHead(good, 0x0FFFFFFF), ecReadFailed, nullptr},
-        {"entry-outside.qov", writer::WithIndexEntry(good, 1, 160, frameBytes), ecInvalidIndex, nullptr},
-        {"entry-no-header.qov", writer::WithIndexEntry(good, 2, 320, frameBytes - 27), ecInvalidIndex, nullptr},
+        // No entry left whose record lies inside the frame records.
+        {"entries-outside.qov",
+         writer::WithIndexEntry(writer::WithIndexEntry(writer::WithIndexEntry(good, 0, 0, frameBytes), 1, 160,
+                                                       frameBytes - 27),
+                                2, 320, 0xFFFFFFFFu),
+         ecInvalidIndex, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -170,6 +174,23 @@ TEST_F(FileSourceTest, EachOpenFailureReportsItsCodeAndLogsItsText)
 
     // The source opens again after failures.
     EXPECT_EQ(Rig.OpenAndWait(Source, Save("good.qov", good)), 0);
+}
+
+TEST_F(FileSourceTest, IndexEntriesOutsideTheFramesAreDroppedAndTheRestServeSeeks)
+{
+    // Keys at 0, 160 and 320; the entries of 160 and 320 point past the frames.
+    auto w = RawRecording(kVersion0101, 12, 4, 40, 200, 50);
+    const auto written = WrittenRecords(w);
+    const Bytes file = writer::WithIndexEntry(writer::WithIndexEntry(w.Build(), 1, 160, w.FrameBytes()), 2, 320,
+                                              w.FrameBytes() - 27);
+    const uint64_t mark = LogMark();
+    ASSERT_EQ(Rig.OpenAndWait(Source, Save("some-outside.qov", file)), 0);
+    EXPECT_TRUE(WaitLogLines(mark, "2 index entries outside the frame records dropped", 1, kAfterLogMs));
+    EXPECT_EQ(Rig.Index.Count(), 1);
+
+    Source.Seek(330);  // by the entry left: from the start
+    EXPECT_EQ(Rig.WaitShow(3000), std::optional<int32_t>(8));
+    EXPECT_EQ(Rig.Records().front(), written[0]);
 }
 
 TEST_F(FileSourceTest, TheCodeTextsAreTheSystemsOwn)
