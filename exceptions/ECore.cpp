@@ -181,14 +181,7 @@ std::string ModuleFileName(HMODULE module)
     DWORD n = GetModuleFileNameA(module, buffer, sizeof buffer);
     if (n == 0 || n >= sizeof buffer)
         return std::string();
-    std::string name(buffer, n);
-    size_t question = name.find('?');
-    if (question != std::string::npos) {
-        size_t colon = name.find(':', question);
-        if (colon != std::string::npos && colon > 0)
-            name.erase(0, colon - 1);
-    }
-    return LongPath(name);
+    return LongPath(DropNtPathPrefix(std::string(buffer, n)));
 }
 
 bool ModuleHasFileName(HMODULE module)

@@ -230,7 +230,8 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 {
     double days = static_cast<double>(DaysFromCivil(year, month, day) - UnixDayOfDateZero);
     double time = (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + millisecond) / 86400000.0;
-    return days + time;
+    // Before date zero the time of day counts away from zero too.
+    return days < 0 ? days - time : days + time;
 }
 
 TDateParts DecodeDateTime(TDateTime value)
@@ -238,11 +239,13 @@ TDateParts DecodeDateTime(TDateTime value)
     TDateParts p;
     if (!std::isfinite(value) || std::fabs(value) > 3.0e6)
         return p;
-    // Milliseconds since date zero, rounded; the time of day counts forward
-    // from midnight also before date zero.
-    long long ms = std::llround(value * 86400000.0);
-    long long day = ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000);
-    long long msOfDay = ms - day * 86400000;
+    // The whole days are the date and the fraction's size the time of day,
+    // also before date zero (-1.25 is 29 December 1899, 06:00).
+    long long ms = std::llround(std::fabs(value) * 86400000.0);
+    long long day = ms / 86400000;
+    long long msOfDay = ms % 86400000;
+    if (value < 0)
+        day = -day;
     long long z = day + UnixDayOfDateZero + 719468;
     long long era = (z >= 0 ? z : z - 146096) / 146097;
     long long doe = z - era * 146097;
@@ -316,6 +319,15 @@ std::string OperatingSystemName(uint32_t platform, uint32_t major, uint32_t mino
         }
     }
     return name;
+}
+
+std::string DropNtPathPrefix(const std::string& name)
+{
+    size_t question = name.find('?');
+    if (question == std::string::npos)
+        return name;
+    size_t colon = name.find(':', question);
+    return colon == std::string::npos || colon == 0 ? name : name.substr(colon - 1);
 }
 
 std::string SharedAreaName(uint32_t processId, uintptr_t moduleHandle, const std::string& prefix)

@@ -93,6 +93,10 @@ std::string LongDateText(TDateTime value, int zoneOffsetMinutes);
 std::string OperatingSystemName(uint32_t platform, uint32_t major, uint32_t minor,
                                 const std::string& serviceText);
 
+// A module name with "?" in it loses everything before the character in
+// front of the first ":" behind it ("\??\C:\x\y.dll" gives "C:\x\y.dll").
+std::string DropNtPathPrefix(const std::string& name);
+
 // Name of a module's shared memory area: process id and module handle in
 // upper-case hexadecimal (at least 8 digits each), then the prefix.
 std::string SharedAreaName(uint32_t processId, uintptr_t moduleHandle, const std::string& prefix);
