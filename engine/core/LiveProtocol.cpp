@@ -8,7 +8,7 @@ LiveStreamError CheckFrameMessage(const uint8_t* payload, uint32_t length)
         return LiveStreamError::BadFrame;
     FrameHeader header;
     std::memcpy(&header, payload, sizeof header);
-    if (uint64_t(header.Length) + kFrameHeaderSize != length)
+    if (FrameRecordSize(header) > length)
         return LiveStreamError::BadFrame;
     return LiveStreamError::None;
 }

@@ -46,26 +46,24 @@ constexpr uint32_t kLiveReceiveChunk = 32768;
 // Interval of the keep-alive text while nothing arrives.
 constexpr uint32_t kLiveNoopInterval = 200;
 
-// Largest message the client accepts. A frame message carries one frame
-// record whose picture decodes into the decoder's 10 MiB output buffer; a
-// text message carries at most 32 KB. Unknown types are skipped but bounded
-// like frames. A longer message is a protocol failure (network error, code 7).
-constexpr uint32_t kLiveMaxFrameMessage = kPictureBlockSize + kFrameHeaderSize;  // 0xA00000 + 28
-constexpr uint32_t kLiveMaxTextMessage = 32768;
+// Largest message the client accepts, of any type: one frame record whose
+// picture decodes into the decoder's 10 MiB output buffer. The service may
+// send longer texts than the client may (32 KB); whatever cannot be held is
+// a protocol failure (network error, code 7).
+constexpr uint32_t kLiveMaxMessage = kPictureBlockSize + kFrameHeaderSize;  // 0xA00000 + 28
 
 // Largest payload a message of this type may announce.
-constexpr uint32_t LiveMaxPayload(uint8_t type)
+constexpr uint32_t LiveMaxPayload(uint8_t /*type*/)
 {
-    return (type == lmIndex || type == lmString || type == lmScript) ? kLiveMaxTextMessage
-                                                                     : kLiveMaxFrameMessage;
+    return kLiveMaxMessage;
 }
 
 // What the framer found wrong with the stream.
 enum class LiveStreamError {
     None,
     Oversized,  // a head announces more than LiveMaxPayload of its type
-    BadFrame,   // a frame message shorter than 28 bytes, or whose L is not
-                // 28 + the FrameHeader's length
+    BadFrame,   // a frame message shorter than 28 bytes, or than 28 + the
+                // FrameHeader's length
 };
 
 // One complete message, valid only during the dispatch call.
@@ -75,7 +73,8 @@ struct LiveMessage {
     uint32_t Length;         // L
 };
 
-// The payload of a frame message is a whole frame record of exactly L bytes.
+// The payload of a frame message starts with a whole frame record; bytes
+// after it are skipped.
 LiveStreamError CheckFrameMessage(const uint8_t* payload, uint32_t length);
 
 // The login text: "Login", "Channel=<channel>", "ComputerName=<computer>" and
@@ -129,7 +128,8 @@ void LiveTargetFromParts(const std::string& hostName, const std::string& urlPath
 //      L + 8 the block is reallocated to exactly L + 8 bytes (it never
 //      shrinks);
 //   2. dispatches every complete message in order through sink(LiveMessage);
-//      a frame message is checked first (CheckFrameMessage);
+//      a frame message is checked first (CheckFrameMessage) and handed on as
+//      its frame record alone (Length = 28 + the record's length);
 //   3. moves the bytes of an incomplete message to the buffer's start and
 //      applies step 1 to it.
 // After an error the buffer's contents are undefined and the stream must be
@@ -174,13 +174,17 @@ LiveStreamError ProcessReceived(uint8_t*& data, uint32_t& capacity, uint32_t& us
         if (used - pos - kLiveHeadSize < head.Length)
             break;  // incomplete
         const uint8_t* payload = data + pos + kLiveHeadSize;
+        uint32_t length = head.Length;
         if (head.Type == lmFrame) {
             err = CheckFrameMessage(payload, head.Length);
             if (err != LiveStreamError::None)
                 return err;
+            FrameHeader record;
+            std::memcpy(&record, payload, sizeof record);
+            length = static_cast<uint32_t>(FrameRecordSize(record));  // at most head.Length
         }
         pos += kLiveHeadSize + head.Length;
-        sink(LiveMessage{head.Type, payload, head.Length});
+        sink(LiveMessage{head.Type, payload, length});
     }
     if (pos > 0) {
         std::memmove(data, data + pos, used - pos);

@@ -214,14 +214,15 @@ TEST(LiveFraming, UnknownTypesAreSkipped)
 TEST(LiveFraming, LengthsAreCheckedAgainstTheRecordAndCapped)
 {
     {
-        Receiver r;  // an oversized text is refused before anything is allocated
-        EXPECT_EQ(r.Feed(Head(lmString, 32769)), LiveStreamError::Oversized);
+        Receiver r;  // a text over the cap is refused before anything is allocated
+        EXPECT_EQ(r.Feed(Head(lmString, 0xA00000 + 28 + 1)), LiveStreamError::Oversized);
         EXPECT_TRUE(r.Grows.empty());
     }
     {
-        Receiver r;  // a text of exactly 32 KB is fine
-        EXPECT_EQ(r.Feed(Head(lmString, 32768)), LiveStreamError::None);
-        EXPECT_EQ(r.Capacity, 32768u + 8);
+        Receiver r;  // texts longer than the client sends are the service's to send
+        EXPECT_EQ(r.Feed(Text(lmScript, std::string(40000, 's'))), LiveStreamError::None);
+        ASSERT_EQ(r.Got.size(), 1u);
+        EXPECT_EQ(r.Got[0].second.size(), 40000u);
     }
     {
         Receiver r, wrap;
@@ -243,10 +244,13 @@ TEST(LiveFraming, LengthsAreCheckedAgainstTheRecordAndCapped)
         EXPECT_TRUE(r.Got.empty());
     }
     {
-        Receiver r;  // ... or less
+        Receiver r;  // ... less: the bytes after the record are skipped
         std::string m = FrameMessage(0, fkKeyFrame, "abcd");
         m[8 + 12] = 3;
-        EXPECT_EQ(r.Feed(m), LiveStreamError::BadFrame);
+        EXPECT_EQ(r.Feed(m + Text(lmString, "next")), LiveStreamError::None);
+        ASSERT_EQ(r.Got.size(), 2u);
+        EXPECT_EQ(r.Got[0].second, m.substr(8, 28 + 3));
+        EXPECT_EQ(r.Got[1].second, "next");
     }
     {
         Receiver r;  // an empty frame record (cursor move) is 28 bytes

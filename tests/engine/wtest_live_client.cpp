@@ -333,7 +333,7 @@ TEST_F(LiveClient, DroppedConnectionReportsCode7AndReadReconnects)
     EXPECT_EQ(FWindow.Count(WM_ENGINE_OPENED), 2u);
 }
 
-TEST_F(LiveClient, OversizedOrInconsistentLengthsAreNetworkErrors)
+TEST_F(LiveClient, LengthsThatCannotBeHeldAreNetworkErrorsLongTextsAndTrailingBytesAreNot)
 {
     for (const char* end : {"oversized", "badframe"}) {
         FPeer.Quit();
@@ -345,8 +345,28 @@ TEST_F(LiveClient, OversizedOrInconsistentLengthsAreNetworkErrors)
         EXPECT_EQ(client.Errors(), std::vector<int>{ecNetworkError}) << end;
         EXPECT_EQ(ctx.Frames.Count(), 2) << end;
         // Never grown for the announced length.
-        EXPECT_LE(client.Capacity(), kLiveMaxFrameMessage + 8) << end;
+        EXPECT_LE(client.Capacity(), kLiveMaxMessage + 8) << end;
     }
+
+    // A text longer than the client sends, and a frame message with bytes
+    // after its record, are taken: the record alone, the stream goes on.
+    FPeer.Quit();
+    StartPeer("--frames 2 --end lenient");
+    TContextHolder ctx(FWindow.Handle());
+    TTestClient client(&ctx.Context);
+    client.Open(Locator());
+    ASSERT_TRUE(WaitFrames(FWindow, ctx, 3));
+    FWindow.Pump(300);
+    EXPECT_TRUE(client.Errors().empty());
+    EXPECT_EQ(ctx.Frames.Count(), 3);
+    const auto texts = client.Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "string:" + std::string(40000, 't'));
+    ctx.Frames.LockList();
+    const uint8_t* last = ctx.Frames.Record(2);
+    const uint8_t* first = ctx.Frames.Record(0);
+    EXPECT_EQ(0, std::memcmp(last + 4, first + 4, kFrameHeaderSize - 4 + RecordHeader(first).Length));
+    ctx.Frames.UnlockList();
 }
 
 TEST_F(LiveClient, KeepAliveEvery200msWhileIdleAndRequestsGoOut)

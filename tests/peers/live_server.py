@@ -25,7 +25,9 @@ Usage: live_server.py --port-file FILE [options]
   --loop             repeat the recording without end, times running on
   --lead-delta       send the recording's second frame before its first
   --texts            send an index, a script, a string and a type-5 text first
-  --end WHAT         after the frames: idle | close | oversized | badframe
+  --end WHAT         after the frames: idle | close | oversized | badframe |
+                     lenient (a 40 KB text, then the first frame again with
+                     16 bytes after its record, then idle)
   --stamp            write the send time (microseconds since the epoch) into
                      the 8 reserved bytes of every frame header
   --max-seconds N    end after N seconds whatever happens (default 300)
@@ -129,6 +131,9 @@ class Server:
             return False
         if a.end == "oversized":
             conn.sendall(struct.pack("<B3xI", FRAME, 0x7FFFFFF0))
+        elif a.end == "lenient":
+            rec, _ = retimed(self.frames[0], last + 40, a.stamp) if self.frames else (bytes(28), 0)
+            conn.sendall(message(STRING, b"t" * 40000) + message(FRAME, bytes(rec) + b"\xee" * 16))
         elif a.end == "badframe":
             rec = bytearray(self.frames[0]) if self.frames else bytearray(28)
             struct.pack_into("<I", rec, 12, len(rec))  # claims more than it carries
@@ -205,7 +210,7 @@ def main():
     p.add_argument("--loop", action="store_true")
     p.add_argument("--lead-delta", action="store_true")
     p.add_argument("--texts", action="store_true")
-    p.add_argument("--end", default="idle", choices=["idle", "close", "oversized", "badframe"])
+    p.add_argument("--end", default="idle", choices=["idle", "close", "oversized", "badframe", "lenient"])
     p.add_argument("--stamp", action="store_true")
     p.add_argument("--max-seconds", type=float, default=300)
     args = p.parse_args()
