@@ -38,7 +38,6 @@ TEST(ECoreText, SmallTextUtilities)
     EXPECT_EQ(Flatten("a\r\n\tb\x01"), "a b ");
     EXPECT_EQ(PadRight("ab", 4), "ab  ");
     EXPECT_EQ(PadRight("abcde", 4), "abcde");
-    EXPECT_EQ(Choose(true, "a", "b") + Choose(false, "a"), "a");
     EXPECT_EQ(Trim(" \t x y \r\n"), "x y");
 }
 
