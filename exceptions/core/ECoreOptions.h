@@ -87,8 +87,15 @@ private:
 using TSectionMask = std::array<uint8_t, 5>;
 
 #if defined(_WIN32)
-// True when moduleFile names the module that runs this code (Windows side).
+class TZephraModuleOptions;
+// Windows side (exceptions/ECoreOptionsWin.cpp):
+// True when moduleFile names the module that runs this code.
 bool ZephraOptionsModuleIsOwn(const std::string& moduleFile);
+// Replaces this module's "MODULE" area with a byte 1 and the stored form of
+// options, for the other modules of the process to read.
+void PublishModuleOptions(const TZephraModuleOptions& options);
+// Removes the area again (at the end of the library in this module).
+void WithdrawModuleOptions();
 #endif
 
 class TZephraModuleOptions {
