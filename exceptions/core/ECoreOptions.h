@@ -103,7 +103,11 @@ public:
     // Tells whether a module file is the module that runs this code.
     using TOwnModuleTest = bool (*)(const std::string& moduleFile);
 
-    // Defaults loaded, change depth 0.
+    // Defaults loaded, change depth 0. The notice of that first load reaches
+    // only this class's OptionsChanged: a derived record that publishes calls
+    // NotifyChange at the end of its own constructor. Inline on purpose: on
+    // Windows it brings the Windows side's module test into every module
+    // that makes a record.
     TZephraModuleOptions(const std::string& moduleFile, bool saveShared)
         : TZephraModuleOptions(moduleFile, saveShared, PlatformOwnModuleTest()) {}
     virtual ~TZephraModuleOptions();
