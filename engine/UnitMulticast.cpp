@@ -142,13 +142,19 @@ void TQovMulticastStream::ReadBlocks(int32_t target)
     bool shown = false;
     size_t idleTurns = 0;
     while (!MessageWaiting()) {
-        TReceiveThread* receiver = FReceivers[FNext].get();
+        const size_t from = FNext;
+        TReceiveThread* receiver = FReceivers[from].get();
         FNext = (FNext + 1) % FReceivers.size();
         TCastBlock block;
         if (!receiver->PopBlock(&block)) {
             // Sleep only once no receiver has a block (a message ends it).
             if (++idleTurns >= FReceivers.size()) {
                 idleTurns = 0;
+                bool working = false;
+                for (const auto& r : FReceivers)
+                    working = working || !r->Failed();
+                if (!working)
+                    throw Exception("No receiver is left to receive the channel on");
                 // At most the pause, cut short by a queued block or a message.
                 HANDLE event = FDataEvent;
                 MsgWaitForMultipleObjectsEx(event ? 1 : 0, event ? &event : nullptr, kIdleWaitMs,
@@ -157,39 +163,50 @@ void TQovMulticastStream::ReadBlocks(int32_t target)
             continue;
         }
         idleTurns = 0;
-        // The same datagrams received on two interfaces give the block twice.
-        if (FDeduper.Seen(block.Id, block.Data.get(), block.Length, timeGetTime())) {
-            FRepeated.fetch_add(1);
-            continue;
+        // A block that cannot be taken costs that block alone: the channel
+        // goes on (an open goes on waiting for a key frame that decodes).
+        try {
+            TakeBlock(from, std::move(block), target, shown);
+        } catch (const std::exception& e) {
+            Log().AddLine(std::string(kMulticastReadFailure) + e.what());
         }
-        AddToMeter(block.Length);  // payload length + 28
-        FrameHeader header;
-        std::memcpy(&header, block.Data.get(), sizeof header);
-        const bool key = header.Kind == fkKeyFrame;
-        if (StreamState() != 1) {
-            const int32_t index = FContext->Frames->AddFrame(std::move(block.Data));
-            if (target >= 0 && header.Time >= static_cast<uint32_t>(target) && !shown) {
-                shown = true;
-                PostToPlayer(WM_ENGINE_SHOW, static_cast<WPARAM>(index));
-            }
-            if (key)
-                FContext->Index->AddEntry(header.Time, true, 0);
-        } else if (key) {
-            int width = 0, height = 0;
-            GetKeyFrameSize(block.Data.get(), &width, &height);
-            // Nothing of an earlier recording's header (its duration) may act
-            // on the channel.
-            std::memset(&FContext->Header, 0, sizeof FContext->Header);
-            FContext->Header.Width = static_cast<uint16_t>(width);
-            FContext->Header.Height = static_cast<uint16_t>(height);
-            FContext->Frames->AddFrame(std::move(block.Data));
-            FContext->Index->AddEntry(header.Time, true, 0);
-            SetStreamState(2);
-            if (FContext->Window)
-                PostMessageA(FContext->Window, WM_ENGINE_OPENED, 0, 0);
-        }
-        // Other frames before the first key frame are dropped with the block.
     }
+}
+
+void TQovMulticastStream::TakeBlock(size_t receiver, TCastBlock block, int32_t target, bool& shown)
+{
+    // The same datagrams received on two interfaces give the block twice.
+    if (FDeduper.Seen(receiver, block.Id, block.Data.get(), block.Length, timeGetTime())) {
+        FRepeated.fetch_add(1);
+        return;
+    }
+    FrameHeader header;
+    std::memcpy(&header, block.Data.get(), sizeof header);
+    AddToMeter(FrameRecordSize(header));  // payload length + 28; bytes after the record are not its
+    const bool key = header.Kind == fkKeyFrame;
+    if (StreamState() != 1) {
+        const int32_t index = FContext->Frames->AddFrame(std::move(block.Data));
+        if (target >= 0 && header.Time >= static_cast<uint32_t>(target) && !shown) {
+            shown = true;
+            PostToPlayer(WM_ENGINE_SHOW, static_cast<WPARAM>(index));
+        }
+        if (key)
+            FContext->Index->AddEntry(header.Time, true, 0);
+    } else if (key) {
+        int width = 0, height = 0;
+        GetKeyFrameSize(block.Data.get(), &width, &height);
+        // Nothing of an earlier recording's header (its duration) may act
+        // on the channel.
+        std::memset(&FContext->Header, 0, sizeof FContext->Header);
+        FContext->Header.Width = static_cast<uint16_t>(width);
+        FContext->Header.Height = static_cast<uint16_t>(height);
+        FContext->Frames->AddFrame(std::move(block.Data));
+        FContext->Index->AddEntry(header.Time, true, 0);
+        SetStreamState(2);
+        if (FContext->Window)
+            PostMessageA(FContext->Window, WM_ENGINE_OPENED, 0, 0);
+    }
+    // Other frames before the first key frame are dropped with the block.
 }
 
 void TQovMulticastStream::HandleSeek(int32_t ms)

@@ -50,6 +50,8 @@ private:
     void StartReceivers();
     void StopReceivers();
     void ReadBlocks(int32_t target);
+    // Takes one block delivered by receiver i (frame store, index, open).
+    void TakeBlock(size_t receiver, TCastBlock block, int32_t target, bool& shown);
 
     std::vector<std::string> FInterfaces;
     std::vector<std::unique_ptr<TReceiveThread>> FReceivers;

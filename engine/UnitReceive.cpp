@@ -213,6 +213,7 @@ void TReceiveThread::Execute()
         case WM_CAST_START:
             if (!FReceiving.load()) {
                 FReceiving.store(true);
+                FFailed.store(false);
                 Answer();
                 ReceiveLoop();
             } else {
@@ -222,6 +223,7 @@ void TReceiveThread::Execute()
         case WM_CAST_STOP:
             FAssembler.DropAll();
             FReceiving.store(false);
+            FFailed.store(false);
             Answer();
             break;
         default:
@@ -317,6 +319,7 @@ void TReceiveThread::ReceiveLoop()
     } catch (const std::exception& e) {
         // The receiver stays marked as receiving: it delivers nothing more
         // until it is stopped and started again.
+        FFailed.store(true);
         ReportFailure(e.what());
     }
     CloseSocket();

@@ -62,6 +62,8 @@ public:
     void SetDataEvent(HANDLE event) { FDataEvent.store(event); }
 
     bool Receiving() const { return FReceiving.load(); }
+    // True once a socket failure ended receiving, until the next start or stop.
+    bool Failed() const { return FFailed.load(); }
     // Blocks lost because another block's packets came in between (one beep
     // each), and blocks dropped as malformed, since creation.
     uint32_t DroppedBlocks() const { return FDroppedBlocks.load(); }
@@ -91,6 +93,7 @@ private:
     TBlockAssembler FAssembler;  // partial blocks: this thread's alone
     TBlockQueue FQueue;
     std::atomic<bool> FReceiving{false};
+    std::atomic<bool> FFailed{false};
     std::atomic<HANDLE> FDataEvent{nullptr};
     SOCKET FSocket = INVALID_SOCKET;
     HANDLE FNetEvent = nullptr;

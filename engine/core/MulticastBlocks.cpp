@@ -18,7 +18,7 @@ bool IsWholeFrameBlock(const uint8_t* data, uint32_t length)
         return false;
     FrameHeader header;
     std::memcpy(&header, data, sizeof header);
-    return uint64_t(header.Length) + kFrameHeaderSize == length;
+    return FrameRecordSize(header) <= length;
 }
 
 void TBlockAssembler::DropPartial()
@@ -26,21 +26,31 @@ void TBlockAssembler::DropPartial()
     FPartial = PartialBlock();
 }
 
-bool TBlockAssembler::IsRecent(uint32_t id, uint32_t length, uint32_t nowMs) const
+bool TBlockAssembler::IsLatePacket(const CastPacketHead& head, uint32_t nowMs)
 {
-    for (const Recent& r : FRecent)
-        if (r.Id == id && r.Length == length && nowMs - r.Time < kCastRepeatWindowMs)
+    for (Dropped& d : FRecent) {
+        if (d.Missing > 0 && d.Id == head.BlockId && d.Length == head.BlockLength &&
+            d.PacketCount == head.PacketCount && nowMs - d.Time < kCastRepeatWindowMs) {
+            --d.Missing;
             return true;
+        }
+    }
     return false;
 }
 
-void TBlockAssembler::Remember(uint32_t id, uint32_t length, uint32_t nowMs)
+void TBlockAssembler::AbandonPartial(uint32_t nowMs)
 {
+    const uint32_t came = FPartial.PacketsReceived;
+    const Dropped entry{FPartial.Id, FPartial.Length, FPartial.PacketsExpected,
+                        FPartial.PacketsExpected > came ? FPartial.PacketsExpected - came : 0, nowMs};
+    DropPartial();
+    if (entry.Missing == 0)
+        return;
     if (FRecent.size() < kRecentBlocks) {
-        FRecent.push_back(Recent{id, length, nowMs});
+        FRecent.push_back(entry);
         return;
     }
-    FRecent[FRecentNext] = Recent{id, length, nowMs};
+    FRecent[FRecentNext] = entry;
     FRecentNext = (FRecentNext + 1) % kRecentBlocks;
 }
 
@@ -61,7 +71,7 @@ TBlockAssembler::Result TBlockAssembler::AddPacket(const uint8_t* packet, size_t
         ++FMalformed;
         return arMalformed;
     }
-    if (IsRecent(head.BlockId, head.BlockLength, nowMs))
+    if ((FPartial.Data == nullptr || FPartial.Id != head.BlockId) && IsLatePacket(head, nowMs))
         return arRepeat;
 
     if (FPartial.Data != nullptr && FPartial.Id == head.BlockId &&
@@ -74,8 +84,7 @@ TBlockAssembler::Result TBlockAssembler::AddPacket(const uint8_t* packet, size_t
     if (FPartial.Data == nullptr || FPartial.Id != head.BlockId) {
         if (FPartial.Data != nullptr) {
             // The rest of the dropped block is ignored when it comes.
-            Remember(FPartial.Id, FPartial.Length, nowMs);
-            DropPartial();
+            AbandonPartial(nowMs);
             ++FDropped;
         }
         void* data = std::malloc(head.BlockLength);
@@ -95,8 +104,7 @@ TBlockAssembler::Result TBlockAssembler::AddPacket(const uint8_t* packet, size_t
     if (payload > FPartial.Length - FPartial.BytesReceived) {
         // More bytes than the block announces: never written past it, and
         // the rest of it is ignored.
-        Remember(FPartial.Id, FPartial.Length, nowMs);
-        DropPartial();
+        AbandonPartial(nowMs);
         ++FMalformed;
         return arMalformed;
     }
@@ -106,10 +114,9 @@ TBlockAssembler::Result TBlockAssembler::AddPacket(const uint8_t* packet, size_t
     if (FPartial.PacketsReceived < FPartial.PacketsExpected)
         return arPartial;
 
-    // All packets are in: the block must be exactly one whole frame record.
+    // All packets are in: the block must hold one whole frame record.
     const bool whole = FPartial.BytesReceived == FPartial.Length &&
                        IsWholeFrameBlock(FPartial.Data.get(), FPartial.Length);
-    Remember(FPartial.Id, FPartial.Length, nowMs);
     if (!whole) {
         DropPartial();
         ++FMalformed;
@@ -173,16 +180,27 @@ size_t TBlockQueue::Count()
     return FQueue.size();
 }
 
-bool TBlockDeduper::Seen(uint32_t id, const uint8_t* data, uint32_t length, uint32_t nowMs)
+bool TBlockDeduper::Seen(size_t receiver, uint32_t id, const uint8_t* data, uint32_t length, uint32_t nowMs)
 {
     FrameHeader header{};
     if (data != nullptr && length >= kFrameHeaderSize)
         std::memcpy(&header, data, sizeof header);
-    for (const Entry& e : FEntries)
+    // FNV-1a over the block's bytes.
+    uint32_t hash = 2166136261u;
+    for (uint32_t i = 0; data != nullptr && i < length; ++i)
+        hash = (hash ^ data[i]) * 16777619u;
+    for (Entry& e : FEntries) {
         if (e.Id == id && e.Length == length && e.FrameTime == header.Time && e.Kind == header.Kind &&
-            nowMs - e.Seen < kCastRepeatWindowMs)
-            return true;
-    const Entry entry{id, length, header.Time, nowMs, header.Kind};
+            nowMs - e.Seen < kCastRepeatWindowMs) {
+            if (e.Receiver != receiver || e.Hash == hash)
+                return true;
+            // Another block under a reused id, on the same receiver.
+            e.Seen = nowMs;
+            e.Hash = hash;
+            return false;
+        }
+    }
+    const Entry entry{id, length, header.Time, nowMs, hash, header.Kind, receiver};
     if (FEntries.size() < FCapacity) {
         FEntries.push_back(entry);
     } else if (FCapacity > 0) {

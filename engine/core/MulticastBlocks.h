@@ -54,21 +54,22 @@ struct TCastBlock {
     TFrameRecordPtr Data;
 };
 
-// The record a block carries is whole: at least 28 bytes and exactly
-// 28 + the FrameHeader's length.
+// The block holds a whole frame record: at least 28 bytes and at least 28 +
+// the FrameHeader's length. Bytes after the record are not part of it.
 bool IsWholeFrameBlock(const uint8_t* data, uint32_t length);
 
 // Reassembles the datagrams of one receiver. At most one block is being
 // reassembled at a time: a packet of another block drops it (the receiver
-// sounds a beep for each such drop). Packets of a block that was completed
-// or dropped moments ago are ignored (a repeated packet, or the rest of a
-// dropped block, must not start a block that can never complete).
+// sounds a beep for each such drop). The packets still to come of a block
+// dropped moments ago are ignored, as many as it lacked (they must not
+// start a block that can never complete, nor drop the next one); a new
+// block that reuses an id is taken like any other.
 class TBlockAssembler {
 public:
     enum Result {
         arSkipped,    // nothing to take: too short, packet count 0 or block length 0
         arMalformed,  // a packet or block that breaks the format was dropped
-        arRepeat,     // a packet of a block completed or dropped moments ago
+        arRepeat,     // a late packet of a block dropped moments ago
         arPartial,    // taken; the block is not complete yet
         arComplete,   // *block holds the complete block
     };
@@ -85,7 +86,7 @@ public:
     // since the last call (each one a beep).
     uint32_t TakeDropped();
 
-    // Forgets the block being reassembled (and the recent block ids).
+    // Forgets the block being reassembled (and the dropped ones).
     void DropAll();
 
     bool HasPartial() const { return FPartial.Data != nullptr; }
@@ -101,20 +102,25 @@ private:
         uint32_t BytesReceived = 0;
         TFrameRecordPtr Data;
     };
-    struct Recent {
+    // A block dropped before all its packets came.
+    struct Dropped {
         uint32_t Id;
         uint32_t Length;
+        uint32_t PacketCount;
+        uint32_t Missing;  // its packets still to come
         uint32_t Time;
     };
 
     void DropPartial();
-    bool IsRecent(uint32_t id, uint32_t length, uint32_t nowMs) const;
-    void Remember(uint32_t id, uint32_t length, uint32_t nowMs);
+    // True (and one packet fewer is awaited) for a late packet of a dropped block.
+    bool IsLatePacket(const CastPacketHead& head, uint32_t nowMs);
+    // Drops the partial block, remembering the packets it still lacks.
+    void AbandonPartial(uint32_t nowMs);
 
     PartialBlock FPartial;
     uint32_t FDropped = 0;
     uint32_t FMalformed = 0;
-    std::vector<Recent> FRecent;  // ring of the last completed blocks
+    std::vector<Dropped> FRecent;  // ring of the last dropped blocks
     size_t FRecentNext = 0;
 };
 
@@ -135,21 +141,24 @@ private:
     std::deque<TCastBlock> FQueue;
 };
 
-// Recognises a block that arrives more than once within a short time (the
-// same datagrams received on two interfaces): a block is the same when its
-// id, length, frame time and kind are. Memory is bounded.
+// Recognises a block that arrives again within a short time. On another
+// receiver (the same datagrams received on two interfaces) a block is the
+// same when its id, length, frame time and kind are; on the receiver that
+// took it first only a byte-for-byte copy is (a sender may reuse its ids for
+// other blocks). Memory is bounded.
 class TBlockDeduper {
 public:
     explicit TBlockDeduper(size_t capacity = 512) : FCapacity(capacity) {}
-    // True when the block was seen within kCastRepeatWindowMs; otherwise
-    // remembers it and returns false.
-    bool Seen(uint32_t id, const uint8_t* data, uint32_t length, uint32_t nowMs);
+    // True when another receiver delivered the block within
+    // kCastRepeatWindowMs; otherwise remembers it and returns false.
+    bool Seen(size_t receiver, uint32_t id, const uint8_t* data, uint32_t length, uint32_t nowMs);
     void Clear();
 
 private:
     struct Entry {
-        uint32_t Id, Length, FrameTime, Seen;
+        uint32_t Id, Length, FrameTime, Seen, Hash;
         int16_t Kind;
+        size_t Receiver;
     };
     size_t FCapacity;
     std::vector<Entry> FEntries;

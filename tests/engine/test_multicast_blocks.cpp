@@ -135,9 +135,9 @@ TEST(CastAssembly, BlocksThatAreNotOneWholeRecordAreDropped)
     EXPECT_EQ(Add(a, packets[0], &out), TBlockAssembler::arPartial);
     EXPECT_EQ(Add(a, shortLast, &out), TBlockAssembler::arMalformed);
 
-    // The record's own length disagrees with the block length.
+    // The record's own length runs past the block.
     Bytes lying = block;
-    lying[12] = 99;  // FrameHeader.Length 100 -> 99
+    lying[12] = 101;  // FrameHeader.Length 100 -> 101
     EXPECT_EQ(Add(a, Packet(10, uint32_t(lying.size()), 1, lying.data(), lying.size()), &out),
               TBlockAssembler::arMalformed);
 
@@ -165,20 +165,24 @@ TEST(CastAssembly, EmptyAndShortDatagramsAreSkipped)
     EXPECT_FALSE(a.HasPartial());
 }
 
-TEST(CastAssembly, RepeatedPacketsOfACompletedBlockAreIgnored)
+TEST(CastAssembly, BlocksReusingAnIdAreTakenAndMayCarryBytesAfterTheirRecord)
 {
     TBlockAssembler a;
     TCastBlock out;
-    const auto done = Split(20, Record(0, fkCursor, 8), 1400);
-    const auto next = Split(21, Record(40, fkKeyFrame, 2000), 1400);
-    EXPECT_EQ(Add(a, done[0], &out, 100), TBlockAssembler::arComplete);
-    EXPECT_EQ(Add(a, next[0], &out, 101), TBlockAssembler::arPartial);
-    // The earlier block sent again does not disturb the one under way.
-    EXPECT_EQ(Add(a, done[0], &out, 102), TBlockAssembler::arRepeat);
-    EXPECT_EQ(Add(a, next[1], &out, 103), TBlockAssembler::arComplete);
+    // A sender that numbers every block alike: each 28-byte record is a block.
+    for (uint32_t t = 0; t < 3; ++t) {
+        const Bytes cursor = Record(40 * t, t == 1 ? fkMarker : fkCursor, 0);
+        EXPECT_EQ(Add(a, Split(20, cursor, 1400)[0], &out, 100 + t), TBlockAssembler::arComplete) << t;
+        EXPECT_EQ(Contents(out), cursor);
+    }
+    // Bytes after the record belong to the block, not to the record.
+    Bytes padded = Record(200, fkCopyRect, 30);
+    padded.resize(padded.size() + 16, 0xEE);
+    const auto packets = Split(21, padded, 40);
+    EXPECT_EQ(Add(a, packets[0], &out), TBlockAssembler::arPartial);
+    EXPECT_EQ(Add(a, packets[1], &out), TBlockAssembler::arComplete);
+    EXPECT_EQ(out.Length, padded.size());
     EXPECT_EQ(a.TakeDropped(), 0u);
-    // Long after, the same id is a new block (a restarted sender).
-    EXPECT_EQ(Add(a, done[0], &out, 103 + kCastRepeatWindowMs), TBlockAssembler::arComplete);
 }
 
 TEST(CastQueue, FullQueueFreesTheOldestFirst)
@@ -206,17 +210,23 @@ TEST(CastDedupe, SameBlockFromTwoInterfacesCountsOnce)
     TBlockDeduper d(4);
     const Bytes a = Record(40, fkKeyFrame, 10);
     const Bytes b = Record(80, fkCopyRect, 10);
-    EXPECT_FALSE(d.Seen(1, a.data(), uint32_t(a.size()), 0));
-    EXPECT_TRUE(d.Seen(1, a.data(), uint32_t(a.size()), 5));
+    Bytes b2 = b;
+    b2.back() ^= 1;
+    EXPECT_FALSE(d.Seen(0, 1, a.data(), uint32_t(a.size()), 0));
+    EXPECT_TRUE(d.Seen(1, 1, a.data(), uint32_t(a.size()), 5));
+    // On the receiver that took it: only a byte-for-byte copy is a repeat.
+    EXPECT_TRUE(d.Seen(0, 1, a.data(), uint32_t(a.size()), 5));
+    EXPECT_FALSE(d.Seen(0, 2, b.data(), uint32_t(b.size()), 6));
+    EXPECT_FALSE(d.Seen(0, 2, b2.data(), uint32_t(b2.size()), 6));
+    EXPECT_TRUE(d.Seen(1, 2, b.data(), uint32_t(b.size()), 6));
     // Same id but another frame: a restarted sender, not a repeat.
-    EXPECT_FALSE(d.Seen(1, b.data(), uint32_t(b.size()), 6));
-    EXPECT_FALSE(d.Seen(2, b.data(), uint32_t(b.size()), 7));
+    EXPECT_FALSE(d.Seen(1, 1, b.data(), uint32_t(b.size()), 6));
     // Memory is bounded: after capacity newer blocks the first is forgotten.
     for (uint32_t id = 3; id < 7; ++id)
-        EXPECT_FALSE(d.Seen(id, b.data(), uint32_t(b.size()), 8));
-    EXPECT_FALSE(d.Seen(1, a.data(), uint32_t(a.size()), 9));
+        EXPECT_FALSE(d.Seen(0, id, b.data(), uint32_t(b.size()), 8));
+    EXPECT_FALSE(d.Seen(1, 1, a.data(), uint32_t(a.size()), 9));
     // And entries expire.
-    EXPECT_FALSE(d.Seen(6, b.data(), uint32_t(b.size()), 8 + kCastRepeatWindowMs));
+    EXPECT_FALSE(d.Seen(1, 6, b.data(), uint32_t(b.size()), 8 + kCastRepeatWindowMs));
 }
 
 TEST(CastChannel, ChannelValuesAreValidated)

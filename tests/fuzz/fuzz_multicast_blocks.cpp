@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             volatile uint8_t sum = 0;
             for (uint32_t i = 0; i < block.Length; ++i)
                 sum = sum + block.Data.get()[i];
-            (void)dedupe.Seen(block.Id, block.Data.get(), block.Length, now);
+            (void)dedupe.Seen(block.Id % 2, block.Id, block.Data.get(), block.Length, now);
             queue.Push(std::move(block));
         }
         (void)assembler.TakeDropped();

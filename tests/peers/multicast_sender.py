@@ -22,7 +22,10 @@ Usage: multicast_sender.py --port-file FILE --group G --port P [options]
                      block 2) | lose (the last packet of block 2 is lost) |
                      dup-packet (a packet of block 2 is sent twice) |
                      repeat (every block is sent twice in a row) |
-                     stray (datagrams that break the format, then normal)
+                     stray (datagrams that break the format, then normal) |
+                     reuse-ids (every block has the id --start-id) |
+                     trailing (16 bytes after every frame record, counted
+                     in the block length)
   --lead-delta       send the recording's second frame first
   --frames N         only the first N frames
   --loop             repeat without end (times running on) until "stop"
@@ -105,8 +108,11 @@ class Sender:
                     break
                 rec, t = retimed(rec, shift, a.stamp)
                 last = max(last, t)
+                if a.mode == "trailing":
+                    rec += b"\xee" * 16
                 packets = packets_of(block_id, rec, a.packet)
-                block_id += 1
+                if a.mode != "reuse-ids":
+                    block_id += 1
                 if n == 1 and len(packets) > 1:
                     if a.mode == "interleave":
                         self.emit(packets[0])
@@ -142,7 +148,7 @@ def main():
     p.add_argument("--interface", action="append")
     p.add_argument("--packet", type=int, default=1400)
     p.add_argument("--mode", default="normal",
-                   choices=["normal", "interleave", "lose", "dup-packet", "repeat", "stray"])
+                   choices=["normal", "interleave", "lose", "dup-packet", "repeat", "stray", "reuse-ids", "trailing"])
     p.add_argument("--lead-delta", action="store_true")
     p.add_argument("--frames", type=int)
     p.add_argument("--loop", action="store_true")
