@@ -216,3 +216,20 @@ TEST(VersionInfo, ForgetsDestroyedLabelsAndListViews)
     DestroyWindow(kept);
     EXPECT_EQ(vi.CopyrightLabel(), nullptr);
 }
+
+#ifdef QOV_PRODUCT_VERSION
+#define QOV_STRING2(x) #x
+#define QOV_STRING(x) QOV_STRING2(x)
+
+TEST(VersionInfo, ControlLibraryCarriesTheProductsVersion)
+{
+    TVersionInfoResource vi;
+    vi.SetFilename(BinFolder() + "QovPlayer.ocx");
+    EXPECT_EQ(vi.FileVersion().Text(), QOV_STRING(QOV_PRODUCT_VERSION));
+    EXPECT_EQ(vi.ProductVersion().Text(), QOV_STRING(QOV_PRODUCT_VERSION));
+    EXPECT_EQ(vi.Value(pdFileVersion), QOV_STRING(QOV_PRODUCT_VERSION));
+    EXPECT_EQ(vi.ProductName(), "Corvane QovPlayer");
+    EXPECT_EQ(vi.OriginalFilename(), "QovPlayer.ocx");
+    EXPECT_EQ(vi.BuildFlagsText(), "");
+}
+#endif
