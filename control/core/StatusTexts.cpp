@@ -1,15 +1,14 @@
 #include "StatusTexts.h"
 
+#include "LocatorHelpers.h"
 #include "SysUtils.h"
 
 namespace qov {
 
 std::string FormatMilliseconds(uint32_t milliseconds)
 {
-    const uint32_t hours = milliseconds / 3600000u;
-    const uint32_t seconds = milliseconds / 1000u;
-    return Format("%02u:%02u:%02u", static_cast<unsigned>(hours),
-                  static_cast<unsigned>((seconds % 3600u) / 60u), static_cast<unsigned>(seconds % 60u));
+    // Whole hours of the milliseconds are whole hours of their whole seconds.
+    return SecondsToTimeText(static_cast<int32_t>(milliseconds / 1000u));
 }
 
 std::string BitRateText(uint32_t rate)
