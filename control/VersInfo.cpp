@@ -15,6 +15,8 @@ namespace {
 
 // version.dll is bound when a resource is first read, so the modules that
 // carry this unit import nothing from it and loading them does not load it.
+// It is loaded from the system folder only, never from the program's folder
+// or the current one.
 struct TVersionApi {
     decltype(&GetFileVersionInfoSizeA) InfoSize = nullptr;
     decltype(&GetFileVersionInfoA) Info = nullptr;
@@ -30,7 +32,12 @@ const TVersionApi& VersionApi()
 {
     static const TVersionApi api = [] {
         TVersionApi a;
-        if (HMODULE lib = LoadLibraryA("version.dll")) {
+        char folder[MAX_PATH];
+        const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH)
+            return a;
+        const std::string path = std::string(folder, n) + "\\version.dll";
+        if (HMODULE lib = LoadLibraryA(path.c_str())) {
             Bind(lib, "GetFileVersionInfoSizeA", a.InfoSize);
             Bind(lib, "GetFileVersionInfoA", a.Info);
             Bind(lib, "VerQueryValueW", a.QueryValue);
