@@ -289,12 +289,24 @@ bool TReadThread::MessageWaiting() const
     return PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) != FALSE;
 }
 
-bool TReadThread::WaitForMessage(DWORD ms) const
+bool TReadThread::WaitForOtherThanRead(DWORD ms) const
 {
-    if (MessageWaiting())
-        return true;
-    MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);
-    return MessageWaiting();
+    auto otherWaiting = [] {
+        MSG msg;
+        return PeekMessageA(&msg, nullptr, 0, WM_ENGINE_READ - 1, PM_NOREMOVE) ||
+               PeekMessageA(&msg, nullptr, WM_ENGINE_READ + 1, 0xFFFFFFFFu, PM_NOREMOVE);
+    };
+    // In short steps: a read request waiting in the queue would end any
+    // wait for new input at once.
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (otherWaiting())
+            return true;
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= ms)
+            return false;
+        Sleep(std::min<DWORD>(ms - waited, kOtherMessagePollMs));
+    }
 }
 
 void TReadThread::ReportStatus(int code) const
@@ -643,8 +655,11 @@ void TFileThread::HandleRead(int32_t target)
             throw Exception(Format("BufferSize=%u, UsedSize=%u, BytesToRead=%u", FCapacity, FUsed, count));
         const uint32_t got = FStream->Read(FReceiveBuffer + FUsed, count);
         if (got == 0) {
-            // A file still being written, or a failed request: try again.
-            WaitForMessage(kReadRetryMs);
+            // A file still being written, or a failed request: try again
+            // after the pause. Only a stop, a seek, an open or the end cut
+            // it short: the play thread's read requests, every 10 ms while
+            // its buffer is empty, must not turn it into a flood of requests.
+            WaitForOtherThanRead(kReadRetryMs);
             continue;
         }
         AddToMeter(got);

@@ -182,9 +182,9 @@ protected:
 
     // True when a message waits in this thread's queue (not removed).
     bool MessageWaiting() const;
-    // Waits up to ms for a message to arrive in the queue (or returns at once
-    // when one waits); true when one waits.
-    bool WaitForMessage(DWORD ms) const;
+    // Waits up to ms for a message other than WM_ENGINE_READ (a stop, a
+    // seek, an open, the quit message); true when one waits.
+    bool WaitForOtherThanRead(DWORD ms) const;
     // Posts WM_ENGINE_STATUS(code) to the context window, unless stopping.
     void ReportStatus(int code) const;
     // Posts a thread message to the play thread, when there is one.
@@ -246,6 +246,8 @@ enum TFileKind : uint8_t {
 constexpr uint32_t kReadChunk = 0x8000;
 // Pause between reads that brought nothing.
 constexpr DWORD kReadRetryMs = 300;
+// How often that pause looks for a message that ends it.
+constexpr DWORD kOtherMessagePollMs = 10;
 // Index entries are read in pieces of at most this many bytes, so that the
 // memory taken follows the bytes that really came.
 constexpr uint32_t kIndexReadChunk = 0x100000;

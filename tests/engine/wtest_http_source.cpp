@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "InternetStream.h"
 #include "QovWriter.h"
@@ -111,8 +113,18 @@ TEST_F(HttpSourceTest, AServerAnswering404IsLoggedAndTriedEvery300ms)
     DWORD stopMs = 0;
     for (int round = 0; round < 3; ++round) {
         const uint64_t mark = LogMark();
-        Source.Read(-1);
+        // The play thread asks for more every 10 ms while its buffer is
+        // empty: that must not cut the pause short.
+        std::atomic<bool> asking{true};
+        std::thread player([&] {
+            while (asking.load()) {
+                Source.Read(-1);
+                Sleep(10);
+            }
+        });
         Sleep(1600);
+        asking.store(false);
+        player.join();
         tries = LogLinesWith(mark, expected).size();
         // Still answering: a stop comes through within one pause.
         const DWORD start = GetTickCount();
