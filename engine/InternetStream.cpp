@@ -114,6 +114,22 @@ TInternetStream::~TInternetStream()
 
 void TInternetStream::Close()
 {
+    std::lock_guard<std::mutex> lock(FHandleLock);
+    CloseHandles();
+}
+
+void TInternetStream::Shutdown()
+{
+    FShut.store(true);
+    Close();
+}
+
+void TInternetStream::CloseHandles()
+{
+    if (FRequest) {
+        InternetCloseHandle(FRequest);
+        FRequest = nullptr;
+    }
     if (FConnection) {
         InternetCloseHandle(FConnection);
         FConnection = nullptr;
@@ -162,7 +178,7 @@ void TInternetStream::Connect()
 {
     if (FConnection)
         return;
-    Close();
+    CloseHandles();
     FInternet = InternetOpenA(kHttpAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 1);
     if (!FInternet)
         throw EInternetRead(Format("InternetOpen Error: %lu", LastError()));
@@ -170,13 +186,13 @@ void TInternetStream::Connect()
                                    INTERNET_SERVICE_HTTP, 0, 1);
     if (!FConnection) {
         const unsigned long code = LastError();
-        Close();
+        CloseHandles();
         throw EInternetRead(Format("InternetConnect Error: %lu", code));
     }
     DWORD timeout = 3000;
     if (!InternetSetOptionA(FInternet, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout)) {
         const unsigned long code = LastError();
-        Close();
+        CloseHandles();
         throw EInternetRead(Format("InternetSetOption Error: %lu", code));
     }
 }
@@ -188,14 +204,28 @@ uint32_t TInternetStream::Read(void* buffer, uint32_t count)
     uint32_t result = 0;
     HINTERNET request = nullptr;
     try {
-        Connect();
-        // Each ranged read is fetched once and consumed at once: keeping a
-        // copy in the URL cache only costs time (the request on the wire is
-        // the same with or without it).
-        request = HttpOpenRequestA(FConnection, "GET", FPath.c_str(), "HTTP/1.1", "", nullptr,
-                                   INTERNET_FLAG_MAKE_PERSISTENT | INTERNET_FLAG_NO_CACHE_WRITE, 1);
-        if (!request)
-            throw EInternetRead(Format("HttpOpenRequest Error: %lu", LastError()));
+        {
+            std::lock_guard<std::mutex> lock(FHandleLock);
+            if (FShut.load())
+                return 0;
+            Connect();
+            // Each ranged read is fetched once and consumed at once: keeping
+            // a copy in the URL cache only costs time (the request on the
+            // wire is the same with or without it).
+            request = HttpOpenRequestA(FConnection, "GET", FPath.c_str(), "HTTP/1.1", "", nullptr,
+                                       INTERNET_FLAG_MAKE_PERSISTENT | INTERNET_FLAG_NO_CACHE_WRITE, 1);
+            if (!request)
+                throw EInternetRead(Format("HttpOpenRequest Error: %lu", LastError()));
+            FRequest = request;
+            // Only the request's own time-outs bound a server that accepts
+            // and never answers (those of the session handle do not reach it).
+            for (const DWORD option :
+                 {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+                DWORD timeout = kHttpRequestTimeoutMs;
+                if (!InternetSetOptionA(request, option, &timeout, sizeof timeout))
+                    throw EInternetRead(Format("InternetSetOption Error: %lu", LastError()));
+            }
+        }
 
         const uint64_t last = static_cast<uint64_t>(FPosition) + count - 1;
         const std::string range = Format("RANGE:bytes=%lld-%llu\r\n", static_cast<long long>(FPosition),
@@ -230,12 +260,19 @@ uint32_t TInternetStream::Read(void* buffer, uint32_t count)
             FPosition += got;
         }
     } catch (const std::exception& e) {
-        Log().AddLine(e.what());
+        // A failure caused by the owner giving the stream up is no news.
+        if (!FShut.load())
+            Log().AddLine(e.what());
     } catch (...) {
         Log().AddLine("TInternetStream.Read: unknown failure");
     }
-    if (request)
-        InternetCloseHandle(request);
+    if (request) {
+        std::lock_guard<std::mutex> lock(FHandleLock);
+        if (FRequest == request) {  // not closed meanwhile by Close
+            InternetCloseHandle(request);
+            FRequest = nullptr;
+        }
+    }
     return result;
 }
 

@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace qov {
@@ -72,9 +74,13 @@ public:
     // "Not Implement".
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
 
-    // Closes the connection and the internet handle; the next Read opens
-    // them again.
+    // Closes the request under way, the connection and the internet handle;
+    // the next Read opens them again. May be called from another thread
+    // while a Read runs: that Read then fails.
     void Close();
+    // Closes as Close does and refuses every later Read (0 bytes, nothing
+    // logged): for an owner that has given the stream up.
+    void Shutdown();
 
     const std::string& URL() const { return FURL; }
     const std::string& Host() const { return FHost; }
@@ -82,17 +88,27 @@ public:
     const std::string& Path() const { return FPath; }
 
 private:
+    // Opens the handles that are not open (FHandleLock held).
     void Connect();
+    void CloseHandles();  // FHandleLock held
 
     std::string FURL;
     std::string FHost;
     int FPort = 0;
     std::string FPath;
     int64_t FPosition = 0;
+    std::mutex FHandleLock;  // the three handles: Close may come from another thread
     HINTERNET FInternet = nullptr;
     HINTERNET FConnection = nullptr;
+    HINTERNET FRequest = nullptr;  // the request under way
+    std::atomic<bool> FShut{false};
     char FStatusBuffer[128] = {};
 };
+
+// Time-outs of every request (connecting, sending, receiving): a server that
+// accepts and never answers costs each read this long, so an owner giving
+// the stream up waits no longer.
+constexpr DWORD kHttpRequestTimeoutMs = 1000;
 
 // The locator with every character from 128 up written as its UTF-8 bytes,
 // each as "%" and the byte in lower-case hexadecimal ("%x"). The locator is

@@ -459,25 +459,43 @@ TFileThread::TFileThread(PlaybackContext* context) : TReadThread(context) {}
 
 TFileThread::~TFileThread()
 {
-    // The handlers use the stream: the thread ends before it goes.
+    // A web server that has stopped answering must not hold the owner: the
+    // request under way fails, and no further one is made. The handlers
+    // still use the stream object, so the thread ends before it goes.
+    {
+        std::lock_guard<std::mutex> lock(FStreamLock);
+        FGivenUp = true;
+        if (auto* net = dynamic_cast<TInternetStream*>(FStream.get()))
+            net->Shutdown();
+    }
     EndThread();
     FStream.reset();
+}
+
+void TFileThread::SetStream(std::unique_ptr<TStream> stream)
+{
+    std::lock_guard<std::mutex> lock(FStreamLock);
+    if (FGivenUp) {
+        if (auto* net = dynamic_cast<TInternetStream*>(stream.get()))
+            net->Shutdown();
+    }
+    FStream = std::move(stream);
 }
 
 void TFileThread::HandleOpen()
 {
     int status = ecUnknown;
-    FStream.reset();
+    SetStream(nullptr);
     FFileKind = fkNone;
     FUsed = 0;
     FDataEnd = 0;
     const std::string locator = Locator();
     try {
         if (IsNetURL(locator)) {
-            FStream = std::make_unique<TInternetStream>(locator);
+            SetStream(std::make_unique<TInternetStream>(locator));
             SetKind(skHttp);
         } else {
-            FStream = std::make_unique<TFileStream>(locator);
+            SetStream(std::make_unique<TFileStream>(locator));
             SetKind(skLocalFile);
         }
         FFileKind = FileKindOfExtension(LocatorExtension(locator));
@@ -488,12 +506,12 @@ void TFileThread::HandleOpen()
         else
             OpenPicture(status);
     } catch (const std::exception& e) {
-        FStream.reset();
+        SetStream(nullptr);
         if (status == ecNone)
             status = ecUnknown;
         Log().AddLine(e.what());
     } catch (...) {
-        FStream.reset();
+        SetStream(nullptr);
         status = ecUnknown;
         Log().AddLine("TFileThread.HandleOpen -> Unknown exception");
     }
@@ -555,7 +573,7 @@ void TFileThread::OpenPicture(int& status)
     std::memcpy(block.get(), &header, sizeof header);
     FContext->Frames->AddFrame(std::move(block));
     FContext->Index->AddEntry(0, true, 0);
-    FStream.reset();
+    SetStream(nullptr);
     status = ecNone;
 }
 

@@ -272,6 +272,14 @@ private:
     void OpenRecording(int& status);
     void OpenPicture(int& status);
 
+    // Replaces the stream (a stream made after the owner gave up is refused
+    // its requests at once).
+    void SetStream(std::unique_ptr<TStream> stream);
+
+    // Only this thread changes FStream, under the lock; the destructor looks
+    // at it under the lock from the owner's thread.
+    std::mutex FStreamLock;
+    bool FGivenUp = false;
     std::unique_ptr<TStream> FStream;
     uint64_t FDataStart = 0;
     uint8_t FFileKind = fkNone;

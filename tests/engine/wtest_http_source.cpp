@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "InternetStream.h"
@@ -236,6 +237,33 @@ TEST_F(HttpSourceTest, AStalledReplyDelaysAStopByOneRequestOnly)
     const DWORD start = GetTickCount();
     Source.Stop();
     EXPECT_LT(GetTickCount() - start, 2600u);
+    Unpublish(name);
+}
+
+TEST_F(HttpSourceTest, AServerThatNeverAnswersHoldsNoOpenStopOrOwnerPastItsTimeOut)
+{
+    QOV_NEED_SERVICES(Services);
+    auto w = RawRecording(kVersion0101, 10, 5, 40, 300, 60);
+    const std::string name = Publish(Name("silent.qov"), w.Build());
+    const std::string url = FaultUrl("silent", name);
+    const DWORD limit = kHttpRequestTimeoutMs + 700;
+
+    DWORD start = GetTickCount();
+    EXPECT_EQ(Rig.OpenAndWait(Source, url, 10000), ecReadFailed);
+    EXPECT_LT(GetTickCount() - start, limit) << "the open fails after one request's time-out";
+
+    Source.Open(url);
+    Sleep(100);
+    start = GetTickCount();
+    Source.Stop();
+    EXPECT_LT(GetTickCount() - start, limit) << "a stop during a silent open";
+
+    auto owned = std::make_unique<TFileThread>(&Rig.Context);
+    owned->Open(url);
+    Sleep(100);
+    start = GetTickCount();
+    owned.reset();
+    EXPECT_LT(GetTickCount() - start, limit) << "the owner giving up waits out no other request";
     Unpublish(name);
 }
 

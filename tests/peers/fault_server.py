@@ -9,9 +9,11 @@ serves) and picks its behaviour from the first path segment:
   /full/<file>      200 with the whole file, ignoring the Range header
   /short/<file>     206 announcing the requested range but sending only half
                     of it, then closing the connection
-  /stall/<file>     206 headers, then nothing for STALL_SECONDS (bounded),
-                    then the body
+  /stall/<file>     206 headers, then nothing for STALL_SECONDS (shorter than
+                    the source's request time-out), then the body
   /drop/<file>      closes the connection without answering
+  /silent/<file>    reads the request and never answers (the connection is
+                    held for at most SILENT_SECONDS, then closed)
 
 Every request is counted per behaviour; GET /_count/<behaviour> answers the
 count as text and GET /_reset sets all counts to 0.
@@ -28,7 +30,8 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-STALL_SECONDS = 2.0
+STALL_SECONDS = 0.6
+SILENT_SECONDS = 30.0
 RANGE_RE = re.compile(r"bytes=(\d+)-(\d*)", re.I)
 
 counts = {}
@@ -83,6 +86,9 @@ class Handler(BaseHTTPRequestHandler):
         count(kind)
 
         if kind == "drop":
+            return self.cut_connection()
+        if kind == "silent":
+            time.sleep(SILENT_SECONDS)
             return self.cut_connection()
         if kind == "404":
             return self.reply(404, b"<html>not found</html>", {"Content-Type": "text/html"})

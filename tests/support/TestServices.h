@@ -1,7 +1,8 @@
 // The web servers the HTTP tests talk to (started by scripts/services.sh):
 // nginx serving a folder of recordings, and the fault server
 // (tests/peers/fault_server.py) serving the same folder with chosen
-// misbehaviours under /404/, /full/, /short/, /stall/, /drop/ and /ok/.
+// misbehaviours under /404/, /full/, /short/, /stall/, /drop/, /silent/ and
+// /ok/.
 //
 // Found through the environment (QOV_HTTP_PORT, QOV_FAULT_PORT, QOV_HTTP_ROOT)
 // or the file services\ports.txt two folders above the test program
