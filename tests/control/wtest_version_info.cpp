@@ -116,6 +116,17 @@ TEST(VersionInfo, NoResourceOrNoFileGivesEmptyTextsAndReReadForgetsTheOld)
     ExpectEmpty(vi);
 }
 
+TEST(VersionInfo, DamagedResourceIsReadOnlyInsideItsBlocks)
+{
+    TVersionInfoResource vi; // see version_probe_damaged.rc for the damage
+    vi.SetFilename(BinFolder() + "version_probe_damaged.dll");
+    EXPECT_EQ(vi.FileVersion().Text(), "5.0.0.1074");
+    EXPECT_EQ(vi.Translations(), std::vector<std::string>{"080403A8"});
+    EXPECT_EQ(vi.CompanyName(), "Probe MakersX");
+    EXPECT_EQ(vi.Comments(), "For the reader's tests");
+    EXPECT_EQ(vi.ProductName(), "Probe Product");
+}
+
 TEST(VersionInfo, ReadsTheModuleThatHoldsItUnlessForcedToTheProgram)
 {
     TVersionInfoResource inProgram; // this program holds the code: it reads itself
