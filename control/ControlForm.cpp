@@ -1,0 +1,346 @@
+// The form of TQovPlayerCtrl: its window with the picture frame (frmDetail)
+// and the thumbnail frame (frmNails), the timers, the popup menu pmQov and
+// the form's events. Every window procedure and timer handler catches what
+// it raises into HandlerFailure.
+#include <windows.h>
+
+#include <mutex>
+
+#include "ComSupport.h"
+#include "QovPlayerCtrl.h"
+
+namespace qov {
+
+const char* const kFormWindowClass = "TQovPlayerCtrl";
+const char* const kDetailWindowClass = "TDetailFrame";
+const char* const kNailsWindowClass = "TNailsFrame";
+
+namespace {
+
+constexpr UINT_PTR kTimerActiveNails = 1;  // timActiveNails, 1000 ms, enabled
+constexpr UINT_PTR kTimerAutoConnect = 2;  // timerAutoConnect, 3000 ms, started by the play logic
+constexpr int kNailsHeight = 63;
+
+void RegisterWindowClasses()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.hInstance = ModuleInstance();
+        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        wc.style = CS_DBLCLKS;
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = kFormWindowClass;
+        RegisterClassExA(&wc);
+        wc.lpszClassName = kDetailWindowClass;
+        RegisterClassExA(&wc);
+        wc.lpszClassName = kNailsWindowClass;
+        RegisterClassExA(&wc);
+    });
+}
+
+HCURSOR CursorOf(int16_t number)
+{
+    LPCSTR id = IDC_ARROW;
+    switch (number) {
+    case -3: id = IDC_CROSS; break;
+    case -4: id = IDC_IBEAM; break;
+    case -11: id = IDC_WAIT; break;
+    case -21: id = IDC_HAND; break;
+    default: break;
+    }
+    return LoadCursorA(nullptr, id);
+}
+
+TQovPlayerCtrl* ControlOf(HWND window)
+{
+    return reinterpret_cast<TQovPlayerCtrl*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+} // namespace
+
+void TQovPlayerCtrl::CreateForm()
+{
+    RegisterWindowClasses();
+    // Parked: a hidden window of its own until a container activates the
+    // control in place and the window becomes the container's child.
+    FForm = CreateWindowExA(0, kFormWindowClass, FProps.Caption.c_str(), WS_POPUP | WS_CLIPCHILDREN, 0, 0,
+                            FProps.Width, FProps.Height, nullptr, nullptr, ModuleInstance(), nullptr);
+    if (!FForm)
+        throw EOleError(HRESULT_FROM_WIN32(GetLastError()), "Cannot create the control window");
+    SetWindowLongPtrA(FForm, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(FForm, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProc));
+    FDetail = CreateWindowExA(0, kDetailWindowClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, FForm,
+                              nullptr, ModuleInstance(), nullptr);
+    FNails = CreateWindowExA(0, kNailsWindowClass, "", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, FForm, nullptr,
+                             ModuleInstance(), nullptr);
+    if (!FDetail || !FNails)
+        throw EOleError(HRESULT_FROM_WIN32(GetLastError()), "Cannot create the control window");
+    for (HWND frame : {FDetail, FNails}) {
+        SetWindowLongPtrA(frame, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        SetWindowLongPtrA(frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameProc));
+    }
+    FDetailColor = RGB(255, 255, 255);
+    FNailsColor = RGB(255, 255, 255);
+    ApplyFormStyle();
+    ApplyFormFont();
+    LayoutForm();
+    BuildPopupMenu();
+    SetTimer(FForm, kTimerActiveNails, 1000, nullptr);
+}
+
+void TQovPlayerCtrl::DestroyForm() noexcept
+{
+    if (FForm) {
+        KillTimer(FForm, kTimerActiveNails);
+        KillTimer(FForm, kTimerAutoConnect);
+        SetWindowLongPtrA(FForm, GWLP_USERDATA, 0);
+        if (FDetail)
+            SetWindowLongPtrA(FDetail, GWLP_USERDATA, 0);
+        if (FNails)
+            SetWindowLongPtrA(FNails, GWLP_USERDATA, 0);
+        DestroyWindow(FForm);
+    }
+    FForm = FDetail = FNails = nullptr;
+    if (FMenu)
+        DestroyMenu(FMenu);
+    FMenu = nullptr;
+    if (FFormBrush)
+        DeleteObject(FFormBrush);
+    FFormBrush = nullptr;
+    if (FFont)
+        DeleteObject(FFont);
+    FFont = nullptr;
+}
+
+void TQovPlayerCtrl::BuildPopupMenu()
+{
+    // English captions on a system whose default language is not Chinese
+    // (PRC); the form's own captions otherwise.
+    const bool chinese = GetSystemDefaultLangID() == 2052;
+    HMENU modes = ::CreatePopupMenu();
+    AppendMenuA(modes, MF_STRING, cmdFull, chinese ? "全屏幕(双击鼠标左键)" : "Full screen (Double Click)");
+    AppendMenuA(modes, MF_STRING, cmdOriginal, chinese ? "实际大小" : "Original size");
+    AppendMenuA(modes, MF_STRING, cmdAdaptive, chinese ? "自适应" : "Full of window");
+    FMenu = ::CreatePopupMenu();
+    AppendMenuA(FMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(modes), chinese ? "显示模式" : "Display Mode");
+    AppendMenuA(FMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(FMenu, MF_STRING, cmdStatus, chinese ? "统计信息" : "Statistic");
+    AppendMenuA(FMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(FMenu, MF_STRING, cmdAbout, chinese ? "关于" : "About");
+}
+
+void TQovPlayerCtrl::LayoutForm()
+{
+    RECT r;
+    GetClientRect(FForm, &r);
+    int nails = IsWindowVisible(FNails) ? kNailsHeight : 0;
+    MoveWindow(FNails, 0, r.bottom - nails, r.right, nails, TRUE);
+    MoveWindow(FDetail, 0, 0, r.right, r.bottom - nails, TRUE);
+}
+
+void TQovPlayerCtrl::ApplyFormStyle()
+{
+    COLORREF rgb = 0;
+    OleTranslateColor(static_cast<OLE_COLOR>(FProps.Color), nullptr, &rgb);
+    if (FFormBrush)
+        DeleteObject(FFormBrush);
+    FFormBrush = CreateSolidBrush(rgb);
+    LONG_PTR style = GetWindowLongPtrA(FForm, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_BORDER);
+    LONG_PTR ex = GetWindowLongPtrA(FForm, GWL_EXSTYLE) &
+                  ~static_cast<LONG_PTR>(WS_EX_CLIENTEDGE | WS_EX_DLGMODALFRAME);
+    switch (FProps.AxBorderStyle) {
+    case afbSingle: style |= WS_BORDER; break;
+    case afbSunken: ex |= WS_EX_CLIENTEDGE; break;
+    case afbRaised: ex |= WS_EX_DLGMODALFRAME; break;
+    default: break;
+    }
+    SetWindowLongPtrA(FForm, GWL_STYLE, style);
+    SetWindowLongPtrA(FForm, GWL_EXSTYLE, ex);
+    SetWindowPos(FForm, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    InvalidateRect(FForm, nullptr, TRUE);
+}
+
+void TQovPlayerCtrl::ApplyFormFont()
+{
+    LOGFONTA lf{};
+    lf.lfHeight = FProps.Font.Height;
+    lf.lfWeight = (FProps.Font.Style & fsBold) ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = (FProps.Font.Style & fsItalic) != 0;
+    lf.lfUnderline = (FProps.Font.Style & fsUnderline) != 0;
+    lf.lfStrikeOut = (FProps.Font.Style & fsStrikeOut) != 0;
+    lf.lfCharSet = FProps.Font.Charset;
+    lstrcpynA(lf.lfFaceName, FProps.Font.Name.c_str(), LF_FACESIZE);
+    HFONT font = CreateFontIndirectA(&lf);
+    SendMessageA(FForm, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (FFont)
+        DeleteObject(FFont);
+    FFont = font;
+}
+
+void TQovPlayerCtrl::SetFrameColor(HWND frame, COLORREF color, COLORREF& field)
+{
+    field = color & 0xFFFFFF;
+    if (frame)
+        InvalidateRect(frame, nullptr, TRUE);
+}
+
+void TQovPlayerCtrl::OnTimer(UINT_PTR id)
+{
+    // timActiveNails lays out the thumbnail strip and timerAutoConnect
+    // reconnects a live source: neither has work without a source.
+    if (id == kTimerAutoConnect)
+        KillTimer(FForm, kTimerAutoConnect);
+}
+
+void TQovPlayerCtrl::OnMenuCommand(UINT id)
+{
+    switch (id) {
+    case cmdFull: miFullClick(); break;
+    case cmdOriginal: miOriginalClick(); break;
+    case cmdAdaptive: miAdaptiveClick(); break;
+    default: break;  // the statistics window and the about box come with their own units
+    }
+}
+
+LRESULT CALLBACK TQovPlayerCtrl::FormProc(HWND window, UINT msg, WPARAM wp, LPARAM lp)
+{
+    TQovPlayerCtrl* self = ControlOf(window);
+    if (!self)
+        return DefWindowProcA(window, msg, wp, lp);
+    try {
+        return self->FormMessage(msg, wp, lp);
+    } catch (...) {
+        HandlerFailure(msg == WM_TIMER ? "TQovPlayerCtrl.OnTimer" : "TQovPlayerCtrl.WndProc");
+        return 0;
+    }
+}
+
+LRESULT CALLBACK TQovPlayerCtrl::FrameProc(HWND window, UINT msg, WPARAM wp, LPARAM lp)
+{
+    TQovPlayerCtrl* self = ControlOf(window);
+    if (!self)
+        return DefWindowProcA(window, msg, wp, lp);
+    try {
+        return self->FrameMessage(window, msg, wp, lp);
+    } catch (...) {
+        HandlerFailure("TQovPlayerCtrl.FrameProc");
+        return 0;
+    }
+}
+
+LRESULT TQovPlayerCtrl::FormMessage(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_SIZE:
+        LayoutForm();
+        return 0;
+    case WM_ERASEBKGND: {
+        RECT r;
+        GetClientRect(FForm, &r);
+        FillRect(reinterpret_cast<HDC>(wp), &r, FFormBrush);
+        return 1;
+    }
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        BeginPaint(FForm, &ps);
+        EndPaint(FForm, &ps);
+        FireEvent0(16);  // OnPaint
+        return 0;
+    }
+    case WM_TIMER:
+        OnTimer(wp);
+        return 0;
+    case WM_CONTEXTMENU: {
+        POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+        if (lp == -1) {
+            pt = POINT{0, 0};
+            ClientToScreen(FForm, &pt);
+        }
+        UINT id = TrackPopupMenu(FMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON, pt.x, pt.y, 0, FForm, nullptr);
+        if (id)
+            OnMenuCommand(id);
+        return 0;
+    }
+    case WM_COMMAND:
+        if (HIWORD(wp) == 0 && lp == 0)
+            OnMenuCommand(LOWORD(wp));
+        return 0;
+    case WM_CHAR:
+        // The host sees the key first and may change it; the result is the
+        // key as the handlers left it.
+        return DoKeyPress(static_cast<WORD>(wp));
+    case WM_LBUTTONDOWN:
+        FMouseDown = true;
+        return 0;
+    case WM_LBUTTONUP:
+        if (FMouseDown) {
+            FMouseDown = false;
+            FireEvent0(2);  // OnClick
+        }
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        FireEvent0(5);  // OnDblClick
+        return 0;
+    case WM_SETCURSOR:
+        if (LOWORD(lp) == HTCLIENT) {
+            SetCursor(CursorOf(FProps.Cursor));
+            return TRUE;
+        }
+        break;
+    case WM_MOUSEACTIVATE:
+        if (FInPlaceActive && !FUIActive)
+            ActivateInPlace(true, nullptr);
+        return MA_ACTIVATE;
+    case WM_QOV_POPUP_MENU:
+        return reinterpret_cast<LRESULT>(FMenu);
+    default:
+        break;
+    }
+    return DefWindowProcA(FForm, msg, wp, lp);
+}
+
+LRESULT TQovPlayerCtrl::FrameMessage(HWND frame, UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_ERASEBKGND: {
+        RECT r;
+        GetClientRect(frame, &r);
+        HBRUSH brush = CreateSolidBrush(frame == FDetail ? FDetailColor : FNailsColor);
+        FillRect(reinterpret_cast<HDC>(wp), &r, brush);
+        DeleteObject(brush);
+        return 1;
+    }
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        BeginPaint(frame, &ps);
+        EndPaint(frame, &ps);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+        FMouseDown = frame == FDetail;
+        return 0;
+    case WM_LBUTTONUP:
+        if (FMouseDown && frame == FDetail) {
+            FMouseDown = false;
+            FireEvent0(2);  // frmDetailClick: OnClick
+        }
+        return 0;
+    case WM_CHAR:
+        return FormMessage(msg, wp, lp);
+    case WM_SETCURSOR:
+        if (LOWORD(lp) == HTCLIENT) {
+            SetCursor(CursorOf(FProps.Cursor));
+            return TRUE;
+        }
+        break;
+    case WM_MOUSEACTIVATE:
+        return FormMessage(msg, wp, lp);
+    default:
+        break;
+    }
+    return DefWindowProcA(frame, msg, wp, lp);
+}
+
+} // namespace qov

@@ -1,0 +1,391 @@
+// TQovPlayerCtrl: the player control that QovPlayer.ocx serves. One COM
+// object that is the form (its window, picture frame, thumbnail strip,
+// timers and popup menu), the dual automation interface IQovPlayer with its
+// event connection point, and the OLE embedding interfaces a container uses
+// to site, activate, draw and persist it.
+//
+// Everything runs on the thread that created the object (apartment model);
+// the form window exists from creation on, parked in a hidden window until a
+// container activates the control in place, so a control made by a script
+// without a site still receives engine messages and timers.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <ole2.h>
+#include <olectl.h>
+#include <objsafe.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "FormRecord.h"
+#include "QovPlayerTLB.h"
+#include "UnitQovCore.h"
+
+namespace qov {
+
+// Creates a control and answers iid on it (the class factory's work).
+HRESULT CreateQovPlayerCtrl(REFIID iid, void** out);
+
+// Window messages the form window answers besides the system's.
+// WM_QOV_POPUP_MENU: returns the popup menu pmQov (its handle as the result).
+constexpr UINT WM_QOV_POPUP_MENU = WM_APP + 0x101;
+
+// Menu command identifiers of pmQov.
+enum TQovMenuCommand : UINT {
+    cmdDisplayMode = 100,
+    cmdFull = 101,
+    cmdOriginal = 102,
+    cmdAdaptive = 103,
+    cmdStatus = 104,
+    cmdAbout = 105,
+};
+
+// Window classes of the form and its frames (hosts and tests find them by name).
+extern const char* const kFormWindowClass;     // "TQovPlayerCtrl"
+extern const char* const kDetailWindowClass;   // "TDetailFrame"
+extern const char* const kNailsWindowClass;    // "TNailsFrame"
+
+class TQovPlayerCtrl final : public IQovPlayer,
+                             public ISupportErrorInfo,
+                             public IProvideClassInfo,
+                             public IConnectionPointContainer,
+                             public IOleObject,
+                             public IOleControl,
+                             public IOleInPlaceObject,
+                             public IOleInPlaceActiveObject,
+                             public IViewObject2,
+                             public IDataObject,
+                             public IPersistStreamInit,
+                             public IPersistStorage,
+                             public IPersistPropertyBag,
+                             public IPerPropertyBrowsing,
+                             public ISpecifyPropertyPages,
+                             public IQuickActivate,
+                             public ISimpleFrameSite,
+                             public IObjectSafety {
+public:
+    TQovPlayerCtrl();
+    TQovPlayerCtrl(const TQovPlayerCtrl&) = delete;
+    TQovPlayerCtrl& operator=(const TQovPlayerCtrl&) = delete;
+
+    // Second step of creation: the form's content and fields (Initialize).
+    void Initialize();
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IDispatch (on the type info of IQovPlayer)
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) override;
+
+    // IQovPlayer
+    HRESULT STDMETHODCALLTYPE get_Visible(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_Visible(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_AutoScroll(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_AutoScroll(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_AutoSize(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_AutoSize(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_AxBorderStyle(::TxActiveFormBorderStyle* Value) override;
+    HRESULT STDMETHODCALLTYPE put_AxBorderStyle(::TxActiveFormBorderStyle Value) override;
+    HRESULT STDMETHODCALLTYPE get_Caption(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE put_Caption(BSTR Value) override;
+    HRESULT STDMETHODCALLTYPE get_Color(OLE_COLOR* Value) override;
+    HRESULT STDMETHODCALLTYPE put_Color(OLE_COLOR Value) override;
+    HRESULT STDMETHODCALLTYPE get_Font(IFontDisp** Value) override;
+    HRESULT STDMETHODCALLTYPE put_Font(IFontDisp* Value) override;
+    HRESULT STDMETHODCALLTYPE get_KeyPreview(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_KeyPreview(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_PixelsPerInch(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE put_PixelsPerInch(LONG Value) override;
+    HRESULT STDMETHODCALLTYPE get_PrintScale(::TxPrintScale* Value) override;
+    HRESULT STDMETHODCALLTYPE put_PrintScale(::TxPrintScale Value) override;
+    HRESULT STDMETHODCALLTYPE get_Scaled(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_Scaled(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_Active(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE get_DropTarget(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_DropTarget(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_HelpFile(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE put_HelpFile(BSTR Value) override;
+    HRESULT STDMETHODCALLTYPE get_DoubleBuffered(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_DoubleBuffered(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_VisibleDockClientCount(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_Cursor(SHORT* Value) override;
+    HRESULT STDMETHODCALLTYPE put_Cursor(SHORT Value) override;
+    HRESULT STDMETHODCALLTYPE LoadFile(BSTR Filename) override;
+    HRESULT STDMETHODCALLTYPE SendScript(BSTR Str) override;
+    HRESULT STDMETHODCALLTYPE Open(BSTR Filename) override;
+    HRESULT STDMETHODCALLTYPE get_DisplayMode(::TDisplayMode* Value) override;
+    HRESULT STDMETHODCALLTYPE put_DisplayMode(::TDisplayMode Value) override;
+    HRESULT STDMETHODCALLTYPE Play() override;
+    HRESULT STDMETHODCALLTYPE Pause() override;
+    HRESULT STDMETHODCALLTYPE Stop() override;
+    HRESULT STDMETHODCALLTYPE Close() override;
+    HRESULT STDMETHODCALLTYPE FastForward() override;
+    HRESULT STDMETHODCALLTYPE FastReverse() override;
+    HRESULT STDMETHODCALLTYPE get_CurrentPosition(LONG* Milliseconds) override;
+    HRESULT STDMETHODCALLTYPE put_CurrentPosition(LONG Milliseconds) override;
+    HRESULT STDMETHODCALLTYPE get_Duration(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE get_ScreenBackgroundColor(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE put_ScreenBackgroundColor(LONG Value) override;
+    HRESULT STDMETHODCALLTYPE get_NailBackgroundColor(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE put_NailBackgroundColor(LONG Value) override;
+    HRESULT STDMETHODCALLTYPE get_LocalIP(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE put_LocalIP(BSTR Value) override;
+    HRESULT STDMETHODCALLTYPE get_Max(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE get_Min(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE get_FullScreen(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_FullScreen(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_URL(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE put_URL(BSTR Value) override;
+    HRESULT STDMETHODCALLTYPE get_Status(::TStatus* Value) override;
+    HRESULT STDMETHODCALLTYPE get_AutoStart(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_AutoStart(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE get_QovWidth(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE get_QovHeight(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE get_InitialColor(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE put_InitialColor(LONG Value) override;
+    HRESULT STDMETHODCALLTYPE get_Host(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE get_ChannelName(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE get_Title(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE get_Author(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE get_Copyright(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE get_Description(BSTR* Value) override;
+    HRESULT STDMETHODCALLTYPE get_AutoConnect(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_AutoConnect(VARIANT_BOOL Value) override;
+    HRESULT STDMETHODCALLTYPE Request(BSTR Command) override;
+    HRESULT STDMETHODCALLTYPE get_MediaTime(LONG* Value) override;
+    HRESULT STDMETHODCALLTYPE get_EnableCache(VARIANT_BOOL* Value) override;
+    HRESULT STDMETHODCALLTYPE put_EnableCache(VARIANT_BOOL Value) override;
+
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
+    // IProvideClassInfo
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override;
+    // IConnectionPointContainer
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+
+    // IOleObject
+    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override;
+    HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite** site) override;
+    HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR app, LPCOLESTR obj) override;
+    HRESULT STDMETHODCALLTYPE Close(DWORD saveOption) override;
+    HRESULT STDMETHODCALLTYPE SetMoniker(DWORD which, IMoniker* moniker) override;
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override;
+    HRESULT STDMETHODCALLTYPE InitFromData(IDataObject* data, BOOL creation, DWORD reserved) override;
+    HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD reserved, IDataObject** data) override;
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG msg, IOleClientSite* site, LONG index, HWND parent,
+                                     LPCRECT pos) override;
+    HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB** verbs) override;
+    HRESULT STDMETHODCALLTYPE Update() override;
+    HRESULT STDMETHODCALLTYPE IsUpToDate() override;
+    HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID* clsid) override;
+    HRESULT STDMETHODCALLTYPE GetUserType(DWORD form, LPOLESTR* type) override;
+    HRESULT STDMETHODCALLTYPE SetExtent(DWORD aspect, SIZEL* size) override;
+    HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, SIZEL* size) override;
+    HRESULT STDMETHODCALLTYPE Advise(IAdviseSink* sink, DWORD* connection) override;
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD connection) override;
+    HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA** advise) override;
+    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD aspect, DWORD* status) override;
+    HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE* palette) override;
+
+    // IOleControl
+    HRESULT STDMETHODCALLTYPE GetControlInfo(CONTROLINFO* info) override;
+    HRESULT STDMETHODCALLTYPE OnMnemonic(MSG* msg) override;
+    HRESULT STDMETHODCALLTYPE OnAmbientPropertyChange(DISPID id) override;
+    HRESULT STDMETHODCALLTYPE FreezeEvents(BOOL freeze) override;
+
+    // IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override;
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL enter) override;
+    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override;
+    HRESULT STDMETHODCALLTYPE UIDeactivate() override;
+    HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT pos, LPCRECT clip) override;
+    HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override;
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) override;
+    HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL activate) override;
+    HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL activate) override;
+    HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame) override;
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL enable) override;
+
+    // IViewObject, IViewObject2
+    HRESULT STDMETHODCALLTYPE Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device,
+                                   HDC targetDC, HDC dc, LPCRECTL bounds, LPCRECTL wBounds,
+                                   BOOL(STDMETHODCALLTYPE* cont)(ULONG_PTR), ULONG_PTR contArg) override;
+    HRESULT STDMETHODCALLTYPE GetColorSet(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device,
+                                          HDC targetDC, LOGPALETTE** colors) override;
+    HRESULT STDMETHODCALLTYPE Freeze(DWORD aspect, LONG index, void* aspectInfo, DWORD* freeze) override;
+    HRESULT STDMETHODCALLTYPE Unfreeze(DWORD freeze) override;
+    HRESULT STDMETHODCALLTYPE SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override;
+    HRESULT STDMETHODCALLTYPE GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) override;
+    HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, LPSIZEL size) override;
+
+    // IDataObject: no data formats of its own.
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override;
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override;
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) override;
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) override;
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) override;
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) override;
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD connection) override;
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA** advise) override;
+
+    // IPersist, IPersistStreamInit, IPersistStorage, IPersistPropertyBag
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
+    HRESULT STDMETHODCALLTYPE IsDirty() override;
+    HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
+    HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clearDirty) override;
+    HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
+    HRESULT STDMETHODCALLTYPE InitNew() override;
+    HRESULT STDMETHODCALLTYPE InitNew(IStorage* storage) override;
+    HRESULT STDMETHODCALLTYPE Load(IStorage* storage) override;
+    HRESULT STDMETHODCALLTYPE Save(IStorage* storage, BOOL sameAsLoad) override;
+    HRESULT STDMETHODCALLTYPE SaveCompleted(IStorage* storage) override;
+    HRESULT STDMETHODCALLTYPE HandsOffStorage() override;
+    HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* log) override;
+    HRESULT STDMETHODCALLTYPE Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+
+    // IPerPropertyBrowsing: no display strings or pages of its own.
+    HRESULT STDMETHODCALLTYPE GetDisplayString(DISPID id, BSTR* text) override;
+    HRESULT STDMETHODCALLTYPE MapPropertyToPage(DISPID id, CLSID* page) override;
+    HRESULT STDMETHODCALLTYPE GetPredefinedStrings(DISPID id, CALPOLESTR* strings, CADWORD* cookies) override;
+    HRESULT STDMETHODCALLTYPE GetPredefinedValue(DISPID id, DWORD cookie, VARIANT* value) override;
+    // ISpecifyPropertyPages: none.
+    HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
+    // IQuickActivate
+    HRESULT STDMETHODCALLTYPE QuickActivate(QACONTAINER* container, QACONTROL* control) override;
+    HRESULT STDMETHODCALLTYPE SetContentExtent(LPSIZEL size) override;
+    HRESULT STDMETHODCALLTYPE GetContentExtent(LPSIZEL size) override;
+    // ISimpleFrameSite
+    HRESULT STDMETHODCALLTYPE PreMessageFilter(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result,
+                                               DWORD* cookie) override;
+    HRESULT STDMETHODCALLTYPE PostMessageFilter(HWND window, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result,
+                                                DWORD cookie) override;
+    // IObjectSafety: safe for scripting and initialisation.
+    HRESULT STDMETHODCALLTYPE GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) override;
+    HRESULT STDMETHODCALLTYPE SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) override;
+
+    // The form's window (exists from creation to destruction).
+    HWND Window() const { return FForm; }
+
+private:
+    ~TQovPlayerCtrl();
+
+    // --- form (ControlForm.cpp)
+    void CreateForm();
+    void DestroyForm() noexcept;
+    void BuildPopupMenu();
+    void LayoutForm();
+    void ApplyFormStyle();
+    void ApplyFormFont();
+    void SetFrameColor(HWND frame, COLORREF color, COLORREF& field);
+    static LRESULT CALLBACK FormProc(HWND window, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK FrameProc(HWND window, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT FormMessage(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT FrameMessage(HWND frame, UINT msg, WPARAM wp, LPARAM lp);
+    void OnTimer(UINT_PTR id);
+    void OnMenuCommand(UINT id);
+    // Fires OnKeyPress with the key and takes back what the sink left.
+    WORD DoKeyPress(WORD key);
+
+    // --- automation helpers (QovPlayerCtrl.cpp)
+    void miAdaptiveClick();
+    void miFullClick();
+    void miOriginalClick();
+    void SetDisplayMode(::TDisplayMode mode);
+    void DoOpen(const std::string& locator);
+    void DoClose();
+    class TQovStream* LiveReader() const;
+
+    // --- events
+    // The one connection point, for IQovPlayerEvents: one sink at a time.
+    class TEventPoint final : public IConnectionPoint {
+    public:
+        explicit TEventPoint(TQovPlayerCtrl* owner) : FOwner(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+        ULONG STDMETHODCALLTYPE AddRef() override { return FOwner->AddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return FOwner->Release(); }
+        HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override;
+        HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override;
+        HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override;
+        HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override;
+        HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
+
+    private:
+        TQovPlayerCtrl* FOwner;
+    };
+    friend class TEventPoint;
+    TEventPoint FEventPoint{this};
+    void EventSinkChanged(IUnknown* sink);
+    void FireEvent(DISPID id, VARIANTARG* args = nullptr, UINT count = 0);
+    void FireEvent0(DISPID id) { FireEvent(id); }
+
+    // --- OLE (QovPlayerOle.cpp)
+    HRESULT ActivateInPlace(bool uiActivate, IOleClientSite* site);
+    void ParkForm();
+    SIZEL ExtentHimetric() const;
+    void PaintInto(HDC dc, const RECT& bounds);
+    void SendViewChange();
+    // The form's properties after a load: window, colours and font follow.
+    void ApplyLoadedProperties(const TFormProperties& props);
+
+    std::atomic<ULONG> FRefs{1};
+    bool FInitialized = false;
+
+    // Form content.
+    TFormProperties FProps;
+    HWND FForm = nullptr;
+    HWND FDetail = nullptr;  // frmDetail
+    HWND FNails = nullptr;   // frmNails (hidden at start)
+    HMENU FMenu = nullptr;   // pmQov
+    HBRUSH FFormBrush = nullptr;
+    HFONT FFont = nullptr;
+    COLORREF FDetailColor = 0;
+    COLORREF FNailsColor = 0;
+    bool FMouseDown = false;
+
+    // Own fields, in declaration order.
+    std::string FLocator;
+    bool FAutoStart = true;
+    std::string FTempFolder;
+    IQovPlayerEvents* FEvents = nullptr;  // the host's sink
+    ::TStatus FState = vpClosed;
+    PlaybackContext FContext;
+    std::string FLocalIP;
+    ::TDisplayMode FPrevDisplayMode = dmAdaptive;
+    ::TDisplayMode FDisplayMode = dmAdaptive;
+    int32_t FInitialColor = 0xFF0000;
+    bool FAutoConnect = true;
+    bool FEnableCache = true;
+    bool FDecoderHeld = false;
+
+    // OLE embedding state.
+    ITypeInfo* FTypeInfo = nullptr;
+    IOleClientSite* FClientSite = nullptr;
+    IOleInPlaceSite* FInPlaceSite = nullptr;
+    IOleInPlaceFrame* FFrame = nullptr;
+    IOleInPlaceUIWindow* FUIWindow = nullptr;
+    IOleAdviseHolder* FOleAdvise = nullptr;
+    IAdviseSink* FViewSink = nullptr;
+    DWORD FViewAspects = 0;
+    DWORD FViewFlags = 0;
+    DWORD FSinkCookie = 0;
+    bool FInPlaceActive = false;
+    bool FUIActive = false;
+    int FFreezeCount = 0;
+    bool FDirty = false;
+};
+
+} // namespace qov

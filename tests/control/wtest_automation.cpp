@@ -1,0 +1,295 @@
+// The player control's automation surface without a container: defaults of
+// a new instance, the one member boundary (IErrorInfo, DISP_E_EXCEPTION
+// through Invoke), WordBool rules, display-mode puts, bad VARIANTs and
+// names, and the popup menu's captions for the system's language.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+
+#include "ControlHost.h"
+#include "QovPlayerTLB.h"
+
+using qov::test::TControlHost;
+using qov::test::TVariant;
+
+namespace {
+
+// The control window's answer with its popup menu.
+constexpr UINT kPopupMenuMessage = WM_APP + 0x101;
+
+std::wstring Str(BSTR b)
+{
+    std::wstring s = b ? b : L"";
+    SysFreeString(b);
+    return s;
+}
+
+std::string SavedRecord(IUnknown* control)
+{
+    IPersistStreamInit* persist = nullptr;
+    control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist));
+    IStream* stream = nullptr;
+    CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+    persist->Save(stream, FALSE);
+    persist->Release();
+    STATSTG stat{};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    std::string bytes(static_cast<size_t>(stat.cbSize.QuadPart), '\0');
+    LARGE_INTEGER zero{};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
+    stream->Release();
+    return bytes;
+}
+
+class Automation : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_HRESULT_SUCCEEDED(Host.Create());
+        P = Host.Player();
+        ASSERT_TRUE(P);
+    }
+    TControlHost Host;
+    IQovPlayer* P = nullptr;
+};
+
+TEST_F(Automation, NewInstanceDefaults)
+{
+    TStatus status = vpPlaying;
+    EXPECT_HRESULT_SUCCEEDED(P->get_Status(&status));
+    EXPECT_EQ(status, vpClosed);
+    TDisplayMode mode = dmFull;
+    EXPECT_HRESULT_SUCCEEDED(P->get_DisplayMode(&mode));
+    EXPECT_EQ(mode, dmAdaptive);
+    VARIANT_BOOL b = 0;
+    EXPECT_HRESULT_SUCCEEDED(P->get_AutoStart(&b));
+    EXPECT_EQ(b, VARIANT_TRUE);
+    b = 0;
+    EXPECT_HRESULT_SUCCEEDED(P->get_AutoConnect(&b));
+    EXPECT_EQ(b, VARIANT_TRUE);
+    b = 0;
+    EXPECT_HRESULT_SUCCEEDED(P->get_EnableCache(&b));
+    EXPECT_EQ(b, VARIANT_TRUE);
+    LONG v = -1;
+    EXPECT_HRESULT_SUCCEEDED(P->get_InitialColor(&v));
+    EXPECT_EQ(v, 16711680);
+    for (auto get : {&IQovPlayer::get_Duration, &IQovPlayer::get_QovWidth, &IQovPlayer::get_QovHeight,
+                     &IQovPlayer::get_CurrentPosition, &IQovPlayer::get_MediaTime, &IQovPlayer::get_Max,
+                     &IQovPlayer::get_Min, &IQovPlayer::get_ScreenBackgroundColor,
+                     &IQovPlayer::get_NailBackgroundColor}) {
+        v = -1;
+        EXPECT_HRESULT_SUCCEEDED((P->*get)(&v));
+        EXPECT_EQ(v, 0);
+    }
+    for (auto get : {&IQovPlayer::get_URL, &IQovPlayer::get_Host, &IQovPlayer::get_Title,
+                     &IQovPlayer::get_ChannelName, &IQovPlayer::get_Author, &IQovPlayer::get_Copyright,
+                     &IQovPlayer::get_Description, &IQovPlayer::get_LocalIP}) {
+        BSTR s = nullptr;
+        EXPECT_HRESULT_SUCCEEDED((P->*get)(&s));
+        EXPECT_TRUE(s);  // a new, empty string
+        EXPECT_EQ(Str(s), L"");
+    }
+    BSTR caption = nullptr;
+    EXPECT_HRESULT_SUCCEEDED(P->get_Caption(&caption));
+    EXPECT_EQ(Str(caption), L"Corvane QovPlayer");
+    OLE_COLOR color = 0;
+    EXPECT_HRESULT_SUCCEEDED(P->get_Color(&color));
+    EXPECT_EQ(color, 0x8000000Fu);  // clBtnFace
+}
+
+TEST_F(Automation, MembersWithoutEffectReturnOk)
+{
+    BSTR text = SysAllocString(L"any script");
+    EXPECT_EQ(P->SendScript(text), S_OK);
+    EXPECT_EQ(P->Request(text), S_OK);
+    SysFreeString(text);
+    BSTR blanks = SysAllocString(L"   \t");
+    EXPECT_EQ(P->put_URL(blanks), S_OK);
+    SysFreeString(blanks);
+    BSTR url = nullptr;
+    P->get_URL(&url);
+    EXPECT_EQ(Str(url), L"");
+    EXPECT_EQ(P->put_CurrentPosition(5000), S_OK);  // no play thread: ignored
+    LONG pos = -1;
+    P->get_CurrentPosition(&pos);
+    EXPECT_EQ(pos, 0);
+}
+
+// A failing member returns a failing result with the message as the error
+// description; through Invoke it is DISP_E_EXCEPTION with the same text.
+TEST_F(Automation, MemberBoundarySetsErrorInfo)
+{
+    EXPECT_EQ(P->get_Status(nullptr), E_POINTER);
+    EXPECT_TRUE(FAILED(P->put_AxBorderStyle(static_cast<TxActiveFormBorderStyle>(9))));
+    IErrorInfo* info = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    EXPECT_EQ(Str(description), L"Range check error");
+    info->Release();
+    ISupportErrorInfo* support = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(P->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)));
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IQovPlayer), S_OK);
+    support->Release();
+
+    std::wstring error;
+    EXPECT_EQ(Host.Ole().PutProperty(L"AxBorderStyle", TVariant::Int(7), &error), DISP_E_EXCEPTION);
+    EXPECT_EQ(error, L"Range check error");
+    TxActiveFormBorderStyle style = afbRaised;
+    P->get_AxBorderStyle(&style);
+    EXPECT_EQ(style, afbNone);  // unchanged
+}
+
+TEST_F(Automation, WordBoolInAndOut)
+{
+    // Any value whose low 16 bits are non-zero is true; getters give -1 / 0.
+    EXPECT_HRESULT_SUCCEEDED(P->put_AutoStart(static_cast<VARIANT_BOOL>(1)));
+    VARIANT_BOOL b = 0;
+    P->get_AutoStart(&b);
+    EXPECT_EQ(b, VARIANT_TRUE);
+    EXPECT_HRESULT_SUCCEEDED(P->put_AutoStart(VARIANT_FALSE));
+    P->get_AutoStart(&b);
+    EXPECT_EQ(b, VARIANT_FALSE);
+    // Through Invoke an integer 0x10000 converts to a 16-bit value first.
+    EXPECT_HRESULT_SUCCEEDED(Host.Ole().PutProperty(L"AutoConnect", TVariant::Int(2)));
+    TVariant got;
+    EXPECT_HRESULT_SUCCEEDED(Host.Ole().GetProperty(L"AutoConnect", &got));
+    EXPECT_EQ(got.vt, VT_BOOL);
+    EXPECT_EQ(got.boolVal, VARIANT_TRUE);
+}
+
+TEST_F(Automation, DisplayModePutsFireOncePerChange)
+{
+    EXPECT_HRESULT_SUCCEEDED(P->put_DisplayMode(static_cast<TDisplayMode>(3)));  // nothing
+    EXPECT_HRESULT_SUCCEEDED(P->put_DisplayMode(dmAdaptive));                    // same: nothing
+    EXPECT_HRESULT_SUCCEEDED(P->put_FullScreen(VARIANT_FALSE));                  // never leaves
+    EXPECT_TRUE(Host.EventsOf(203).empty());
+    EXPECT_HRESULT_SUCCEEDED(P->put_FullScreen(VARIANT_TRUE));
+    EXPECT_HRESULT_SUCCEEDED(P->put_FullScreen(VARIANT_TRUE));
+    EXPECT_HRESULT_SUCCEEDED(P->put_FullScreen(VARIANT_FALSE));
+    VARIANT_BOOL full = 0;
+    P->get_FullScreen(&full);
+    EXPECT_EQ(full, VARIANT_TRUE);
+    EXPECT_HRESULT_SUCCEEDED(P->put_DisplayMode(dmOriginal));
+    auto events = Host.EventsOf(203);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].Args[0].lVal, dmFull);
+    EXPECT_EQ(events[1].Args[0].lVal, dmOriginal);
+    EXPECT_EQ(events[0].ThreadId, GetCurrentThreadId());
+}
+
+TEST_F(Automation, ColoursSwapRedAndBlue)
+{
+    EXPECT_HRESULT_SUCCEEDED(P->put_ScreenBackgroundColor(0x123456));
+    EXPECT_HRESULT_SUCCEEDED(P->put_NailBackgroundColor(static_cast<LONG>(0xFF00FF00u)));  // top byte dropped
+    LONG v = 0;
+    P->get_ScreenBackgroundColor(&v);
+    EXPECT_EQ(v, 0x123456);
+    P->get_NailBackgroundColor(&v);
+    EXPECT_EQ(v, 0x00FF00);
+}
+
+TEST_F(Automation, BadVariantsAndNames)
+{
+    auto& ole = Host.Ole();
+    EXPECT_EQ(ole.PutProperty(L"Caption", TVariant::Str(L"x")), S_OK);
+    TVariant unknown;
+    EXPECT_EQ(ole.GetProperty(L"NoSuchMember", &unknown), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ole.PutProperty(L"InitialColor", TVariant::Str(L"not a number")), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(ole.CallMethod(L"Play", nullptr, 0), S_OK);
+    EXPECT_EQ(ole.PutProperty(L"Status", TVariant::Int(2)), DISP_E_MEMBERNOTFOUND);
+
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    TVariant result;
+    EXPECT_EQ(ole.Dispatch()->Invoke(12345, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(ole.Dispatch()->Invoke(205, IID_IUnknown, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              DISP_E_UNKNOWNINTERFACE);
+
+    // A font put with something that is not a font.
+    TVariant notFont;
+    notFont.vt = VT_DISPATCH;
+    notFont.pdispVal = ole.Dispatch();
+    notFont.pdispVal->AddRef();
+    std::wstring error;
+    EXPECT_TRUE(FAILED(ole.PutProperty(L"Font", notFont, &error)));
+    EXPECT_EQ(P->put_Font(nullptr), E_INVALIDARG);
+    EXPECT_EQ(P->put_Font(reinterpret_cast<IFontDisp*>(ole.Dispatch())), E_INVALIDARG);
+}
+
+TEST_F(Automation, FontRoundTrip)
+{
+    IFontDisp* font = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(P->get_Font(&font));
+    IFont* f = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(font->QueryInterface(IID_IFont, reinterpret_cast<void**>(&f)));
+    CY size{};
+    f->get_Size(&size);
+    EXPECT_EQ(size.int64, 82500);  // height 11 at 96 pixels per inch
+    BSTR face = SysAllocString(L"DejaVu Serif");
+    f->put_Name(face);
+    SysFreeString(face);
+    f->put_Bold(TRUE);
+    size.int64 = 120000;  // 12 pt
+    f->put_Size(size);
+    f->Release();
+    EXPECT_HRESULT_SUCCEEDED(P->put_Font(font));
+    font->Release();
+    ASSERT_HRESULT_SUCCEEDED(P->get_Font(&font));
+    ASSERT_HRESULT_SUCCEEDED(font->QueryInterface(IID_IFont, reinterpret_cast<void**>(&f)));
+    // The record carries the new face (one the system has: GDI names what it realises).
+    EXPECT_NE(SavedRecord(P).find("DejaVu Serif"), std::string::npos);
+    BOOL bold = FALSE;
+    f->get_Bold(&bold);
+    EXPECT_TRUE(bold);
+    f->get_Size(&size);
+    EXPECT_EQ(size.int64, 120000);
+    f->Release();
+    font->Release();
+}
+
+// The popup menu: the form's Chinese captions (GBK) when the system's
+// default language is Chinese (PRC), else the English ones.
+TEST_F(Automation, MenuCaptionsFollowTheSystemLanguage)
+{
+    IOleWindow* window = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(P->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window)));
+    HWND form = nullptr;
+    window->GetWindow(&form);
+    window->Release();
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageA(form, kPopupMenuMessage, 0, 0));
+    ASSERT_TRUE(menu);
+    auto caption = [](HMENU m, UINT pos) {
+        char text[128] = "";
+        GetMenuStringA(m, pos, text, sizeof text, MF_BYPOSITION);
+        return std::string(text);
+    };
+    const bool chinese = GetSystemDefaultLangID() == 0x0804;
+    HMENU modes = GetSubMenu(menu, 0);
+    ASSERT_TRUE(modes);
+    ASSERT_EQ(GetMenuItemCount(menu), 5);
+    EXPECT_EQ(GetMenuItemID(menu, 1), 0u);  // separators
+    EXPECT_EQ(GetMenuItemID(menu, 3), 0u);
+    if (chinese) {
+        EXPECT_EQ(caption(menu, 0), "显示模式");
+        EXPECT_EQ(caption(modes, 0), "全屏幕(双击鼠标左键)");
+        EXPECT_EQ(caption(modes, 1), "实际大小");
+        EXPECT_EQ(caption(modes, 2), "自适应");
+        EXPECT_EQ(caption(menu, 2), "统计信息");
+        EXPECT_EQ(caption(menu, 4), "关于");
+    } else {
+        EXPECT_EQ(caption(menu, 0), "Display Mode");
+        EXPECT_EQ(caption(modes, 0), "Full screen (Double Click)");
+        EXPECT_EQ(caption(modes, 1), "Original size");
+        EXPECT_EQ(caption(modes, 2), "Full of window");
+        EXPECT_EQ(caption(menu, 2), "Statistic");
+        EXPECT_EQ(caption(menu, 4), "About");
+    }
+    std::printf("menu language 0x%04x\n", GetSystemDefaultLangID());
+}
+
+} // namespace
