@@ -32,21 +32,6 @@ bool IsReadableProtection(DWORD protect)
     }
 }
 
-// The file-name part of a path (behind the last "\", "/" or ":").
-std::string FileNamePart(const std::string& path)
-{
-    size_t at = path.find_last_of("\\/:");
-    return at == std::string::npos ? path : path.substr(at + 1);
-}
-
-std::string WithoutExtension(const std::string& name)
-{
-    size_t dot = name.find_last_of('.');
-    size_t sep = name.find_last_of("\\/:");
-    return dot == std::string::npos || (sep != std::string::npos && dot < sep) ? name
-                                                                             : name.substr(0, dot);
-}
-
 std::string ExcludeTrailingBackslash(const std::string& path)
 {
     return !path.empty() && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
@@ -257,11 +242,11 @@ bool ReportFolderFallback(std::string& fileName, bool perProgram, bool readOnly)
     if (!ForceFolder(folder))
         return false;
     if (perProgram) {
-        folder += "\\" + WithoutExtension(FileNamePart(ModuleFileName(nullptr)));
+        folder += "\\" + ChangeFileExt(ExtractFileName(ModuleFileName(nullptr)), "");
         if (!ForceFolder(folder))
             return false;
     }
-    std::string candidate = folder + "\\" + FileNamePart(fileName);
+    std::string candidate = folder + "\\" + ExtractFileName(fileName);
     if (!probe(candidate))
         return false;
     fileName = candidate;
@@ -424,7 +409,7 @@ void RunUnitStep(TUnitStep step, const char* stepName)
 
 void ECoreInit()
 {
-    HostIsIde = UpperCase(FileNamePart(ModuleFileName(nullptr))) == DevelopmentEnvironmentExe;
+    HostIsIde = UpperCase(ExtractFileName(ModuleFileName(nullptr))) == DevelopmentEnvironmentExe;
 }
 
 void ECoreDone()

@@ -104,12 +104,7 @@ void ApplyReplyInfo(const std::string& reply, LiveStreamInfo* info)
 
 std::string TrimBlanks(const std::string& s)
 {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
+    return Trim(s);
 }
 
 void LiveTargetFromParts(const std::string& hostName, const std::string& urlPath, std::string* host,

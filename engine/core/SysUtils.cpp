@@ -21,6 +21,16 @@ std::string FormatV(const char* fmt, va_list args)
     return std::string(big.data(), static_cast<size_t>(n));
 }
 
+std::string Trim(const std::string& text)
+{
+    size_t first = 0, last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+        --last;
+    return text.substr(first, last - first);
+}
+
 std::string Format(const char* fmt, ...)
 {
     va_list args;

@@ -35,6 +35,10 @@ class EConvertError : public Exception { using Exception::Exception; };
 // A silent abort: ends the current operation without a message to the user.
 class EAbort : public Exception { using Exception::Exception; };
 
+// The text without the blanks and control characters (code 32 or below) at
+// either end.
+std::string Trim(const std::string& text);
+
 // printf-style formatting into a std::string.
 std::string Format(const char* fmt, ...)
 #if defined(__GNUC__)

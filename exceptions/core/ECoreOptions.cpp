@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ECoreText.h"
 #include "SysUtils.h"
 
 namespace qov::exceptions {
@@ -194,25 +195,6 @@ void RepackOldMask(TSectionMask& mask)
     for (size_t k = 0; k < text.size(); ++k)
         if (text[k] == '1')
             mask[k / 8] |= static_cast<uint8_t>(1u << (k % 8));
-}
-
-std::string ExtractFileName(const std::string& path)
-{
-    const size_t p = path.find_last_of("\\:");
-    return p == std::string::npos ? path : path.substr(p + 1);
-}
-
-std::string ExtractFilePath(const std::string& path)
-{
-    const size_t p = path.find_last_of("\\:");
-    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
-}
-
-// Position of the extension's dot, npos when the name part has none.
-size_t ExtensionDot(const std::string& path)
-{
-    const size_t p = path.find_last_of(".\\:");
-    return p != std::string::npos && path[p] == '.' ? p : std::string::npos;
 }
 
 } // namespace
@@ -557,14 +539,11 @@ void TZephraModuleOptions::ReadFromStream(TOptionsStream& stream, uint16_t versi
 
 std::string TZephraModuleOptions::ResolveLogPath(const std::string& fileName) const
 {
-    const size_t dot = ExtensionDot(FLogFolder);
-    if (dot != std::string::npos) {
-        std::string ext = FLogFolder.substr(dot);
-        std::transform(ext.begin(), ext.end(), ext.begin(),
-                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-        if (ext == ".zpf")
-            return FLogFolder;
-    }
+    std::string ext = ExtractFileExt(FLogFolder);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    if (ext == ".zpf")
+        return FLogFolder;
     std::string folder = FLogFolder.empty() ? ExtractFilePath(fileName) : FLogFolder;
     if (folder.empty() || folder.back() != '\\')
         folder += '\\';
@@ -574,19 +553,14 @@ std::string TZephraModuleOptions::ResolveLogPath(const std::string& fileName) co
 std::string TZephraModuleOptions::ComposeLogFileName(const std::string& fileName,
                                                      const std::string& computerName) const
 {
-    std::string name = fileName.empty() ? FModuleFile : fileName;
-    const size_t dot = ExtensionDot(name);
-    if (dot != std::string::npos)
-        name.erase(dot);
-    std::string path = ResolveLogPath(name + ".zpf");
+    std::string path = ResolveLogPath(ChangeFileExt(fileName.empty() ? FModuleFile : fileName, ".zpf"));
     if (FLogFlags & 0x08) {
+        // The nine characters a file name cannot hold become underscores.
         std::string computer = computerName;
         for (char& c : computer)
-            if (std::strchr("*/:<>?\\|\"", c) && c != '\0')
+            if (c != '\0' && std::strchr("*/:<>?\\|\"", c))
                 c = '_';
-        const size_t pathDot = ExtensionDot(path);
-        const std::string ext = pathDot == std::string::npos ? std::string() : path.substr(pathDot);
-        path = path.substr(0, pathDot) + "_" + computer + ext;
+        path = ChangeFileExt(path, "") + "_" + computer + ExtractFileExt(path);
     }
     return path;
 }

@@ -56,14 +56,40 @@ const long long UnixDayOfDateZero = -25569; // 1899-12-30 relative to 1970-01-01
 
 } // namespace
 
-std::string Trim(const std::string& text)
+namespace {
+
+const char* const PathSeparators = "\\/:";
+
+// Position of the extension's dot, npos when the name part has none.
+size_t ExtensionDot(const std::string& path)
 {
-    size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
+    const size_t p = path.find_last_of(".\\/:");
+    return p != std::string::npos && path[p] == '.' ? p : std::string::npos;
+}
+
+} // namespace
+
+std::string ExtractFileName(const std::string& path)
+{
+    const size_t p = path.find_last_of(PathSeparators);
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractFilePath(const std::string& path)
+{
+    const size_t p = path.find_last_of(PathSeparators);
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string ExtractFileExt(const std::string& path)
+{
+    const size_t dot = ExtensionDot(path);
+    return dot == std::string::npos ? std::string() : path.substr(dot);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& ext)
+{
+    return path.substr(0, ExtensionDot(path)) + ext;
 }
 
 size_t PosFrom(const std::string& needle, const std::string& text, size_t start)

@@ -12,14 +12,25 @@
 #include <string>
 #include <vector>
 
+#include "SysUtils.h"
+
 namespace qov::exceptions {
 
 // A date and time as a count of days since 30 December 1899, the fraction
 // being the time of day (0 stands for "no date").
 using TDateTime = double;
 
-// Removes every character of code 32 or below from both ends.
-std::string Trim(const std::string& text);
+// Trim of the class library: the characters of code 32 or below at both ends go.
+using ::qov::Trim;
+
+// Parts of a file name; a folder ends at "\", "/" or ":".
+std::string ExtractFileName(const std::string& path);
+// The folder part with its closing separator; empty when there is none.
+std::string ExtractFilePath(const std::string& path);
+// The extension with its dot; empty when the name part has none.
+std::string ExtractFileExt(const std::string& path);
+// The path with its extension (if any) replaced by ext ("" drops it).
+std::string ChangeFileExt(const std::string& path, const std::string& ext);
 
 // The first position (from 1) at or after start where needle matches exactly
 // (case-sensitive); 0 when none, when needle is empty or start is out of range.
