@@ -400,7 +400,7 @@ void RunUnitStep(TUnitStep step, const char* stepName)
         if (TInternalErrorReporter reporter = InternalErrorReporter.load()) {
             reporter(Format("%s (Address: %08llX)", stepName,
                             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(step))));
-            return;
+            throw EAbort(std::string());
         }
         throw Exception(Format("Critical error at: \"%s\"\r\nError: \"%s\".", stepName,
                                isException ? message.c_str() : "General internal error."));

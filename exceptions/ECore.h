@@ -101,8 +101,9 @@ using TInternalErrorReporter = void (*)(const std::string& text);
 void SetInternalErrorReporter(TInternalErrorReporter reporter);
 
 // Runs one unit start or end step. A failure goes to the internal-error
-// reporter when there is one (and the step ends quietly); otherwise it is
-// raised again as an Exception naming the step.
+// reporter when there is one, and the step then ends with a silent abort
+// (EAbort, which callers pass over without a message); otherwise it is raised
+// again as an Exception naming the step.
 void RunUnitStep(TUnitStep step, const char* stepName);
 
 // The start and end steps of unit ECore.

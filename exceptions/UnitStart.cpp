@@ -7,6 +7,7 @@
 
 #include "ECore.h"
 #include "RuruvarodIre.h"
+#include "SysUtils.h"
 
 extern "C" {
 int QovExceptionsUnitStart = 0;
@@ -75,6 +76,9 @@ void StartUnits()
             continue;
         try {
             RunStep(Units[i], Units[i].Init, ".Init");
+        } catch (const EAbort&) {
+            // Reported by the internal-error reporter already: the unit
+            // counts as started (its end step copes) and the walk goes on.
         } catch (...) {
             StartCounts[i] = 0;
             throw;
@@ -92,6 +96,8 @@ void EndUnits()
             continue;
         try {
             RunStep(Units[i], Units[i].Done, ".Done");
+        } catch (const EAbort&) {
+            // Reported already.
         } catch (...) {
             if (!failure)
                 failure = std::current_exception();

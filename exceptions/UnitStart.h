@@ -12,7 +12,8 @@ namespace qov::exceptions {
 
 // Walks the table forwards (start) or backwards (end). A start step that fails
 // without an installed internal-error reporter stops the walk and the failing
-// unit counts as not started; StartUnits then raises the step's failure.
+// unit counts as not started; StartUnits then raises the step's failure. With
+// the reporter installed the failure is reported and the walk goes on.
 void StartUnits();
 void EndUnits();
 

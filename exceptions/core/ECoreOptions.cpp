@@ -58,6 +58,43 @@ void TOptionsStringList::Assign(const TOptionsStringList& source)
 
 // ---- stored form --------------------------------------------------------------
 
+void WriteScrambledString(TOptionsStream& stream, const std::string& text)
+{
+    size_t length = text.size();
+    if (length >= 2 && text.find("\r\n") == length - 2)
+        length -= 2;
+    std::string bytes = text.substr(0, length);
+    for (char& c : bytes)
+        c = static_cast<char>(c ^ OptionsTextKey);
+    const uint32_t count = static_cast<uint32_t>(bytes.size());
+    const uint8_t b[4] = {uint8_t(count), uint8_t(count >> 8), uint8_t(count >> 16), uint8_t(count >> 24)};
+    stream.Write(b, 4);
+    if (count)
+        stream.Write(bytes.data(), count);
+}
+
+bool ReadScrambledString(TOptionsStream& stream, std::string& text)
+{
+    uint8_t b[4];
+    if (stream.Remaining() < 4 || stream.Read(b, 4) != 4)
+        return false;
+    const int32_t count = static_cast<int32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 |
+                                               uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+    if (count <= 0) {
+        text.clear();
+        return true;
+    }
+    if (stream.Remaining() < static_cast<uint32_t>(count))
+        return false;
+    std::string bytes(static_cast<size_t>(count), '\0');
+    if (stream.Read(bytes.data(), static_cast<uint32_t>(count)) != static_cast<uint32_t>(count))
+        return false;
+    for (char& c : bytes)
+        c = static_cast<char>(c ^ OptionsTextKey);
+    text = std::move(bytes);
+    return true;
+}
+
 namespace {
 
 class TOptionsWriter {
@@ -76,19 +113,7 @@ public:
         const uint8_t b[4] = {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
         FStream.Write(b, 4);
     }
-    // A text whose only CR LF ends it is stored without that CR LF.
-    void Text(const std::string& text)
-    {
-        size_t length = text.size();
-        if (length >= 2 && text.find("\r\n") == length - 2)
-            length -= 2;
-        std::string bytes = text.substr(0, length);
-        for (char& c : bytes)
-            c = static_cast<char>(c ^ OptionsTextKey);
-        Int(static_cast<int32_t>(bytes.size()));
-        if (!bytes.empty())
-            FStream.Write(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    }
+    void Text(const std::string& text) { WriteScrambledString(FStream, text); }
 
 private:
     TOptionsStream& FStream;
@@ -130,28 +155,11 @@ public:
                                  uint32_t(b[3]) << 24);
         return true;
     }
-    // A count of 0 or below is an empty text; a count beyond the data reads
-    // and allocates nothing.
     bool Text(std::string& v)
     {
-        int32_t count = 0;
-        if (!Int(count))
-            return false;
-        if (count <= 0) {
-            v.clear();
-            return true;
-        }
-        if (FStream.Remaining() < static_cast<uint32_t>(count)) {
+        if (!FEnded && !ReadScrambledString(FStream, v))
             FEnded = true;
-            return false;
-        }
-        std::string bytes(static_cast<size_t>(count), '\0');
-        if (!Bytes(bytes.data(), static_cast<uint32_t>(count)))
-            return false;
-        for (char& c : bytes)
-            c = static_cast<char>(c ^ OptionsTextKey);
-        v = std::move(bytes);
-        return true;
+        return !FEnded;
     }
 
 private:

@@ -265,4 +265,12 @@ extern const char* const DefaultSmtpSender;
 // Key every byte of a stored text is combined with (XOR).
 constexpr uint8_t OptionsTextKey = 0x5D;
 
+// A text of the stored form: a signed 32-bit byte count, then the bytes, each
+// combined with OptionsTextKey. A text whose first CR LF ends it is written
+// without that CR LF.
+void WriteScrambledString(TOptionsStream& stream, const std::string& text);
+// Reads one text into text. A count of 0 or below gives an empty text; false,
+// with text unchanged and nothing allocated, when the data ends first.
+bool ReadScrambledString(TOptionsStream& stream, std::string& text);
+
 } // namespace qov::exceptions

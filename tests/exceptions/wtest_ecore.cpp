@@ -406,7 +406,7 @@ TEST(ECore, RunUnitStepNamesTheFailingStep)
         EXPECT_EQ(e.Message(), "Critical error at: \"EHook.Done\"\r\nError: \"General internal error.\".");
     }
     SetInternalErrorReporter(ReportInternal);
-    EXPECT_NO_THROW(RunUnitStep(FailingStep, "EHook.Init"));
+    EXPECT_THROW(RunUnitStep(FailingStep, "EHook.Init"), qov::EAbort);
     SetInternalErrorReporter(nullptr);
     EXPECT_EQ(Reported, qov::Format("EHook.Init (Address: %08llX)",
                                     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&FailingStep))));
