@@ -532,6 +532,7 @@ TEST(DamagedRecordings, TheSourcesScanAgreesAndDropsOnlyEntriesOutsideTheFrames)
         SCOPED_TRACE(i);
         const auto reference = ReadRecording(files[i]);
         const TRecordingScan scan = ScanRecording(files[i].data(), files[i].size());
+        // An index offset that overflows with the header is the source's range error.
         EXPECT_EQ(scan.Code, i == 7 ? ecUnknown : reference.Code);
         if (scan.Code != ecNone)
             continue;
