@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <richedit.h>
 
 #include <cstring>
 #include <fstream>
@@ -357,7 +358,10 @@ TEST(ECore, ReportRtfReadsBackFromRichEdit)
     HFONT font = static_cast<HFONT>(GetStockObject(ANSI_FIXED_FONT));
     std::string report = "Exception {x}\r\nGeneral:\r\n-----------\r\nModule: C:\\app\\prog.exe\r\nplain line";
     ASSERT_TRUE(StreamRtfIntoRichEdit(edit, ReportToRtf(report, SystemCharset(), RtfFontOf(font))));
-    SetRichEditBackground(edit, -COLOR_BTNFACE);
+    // A system colour is the class library's form: high bit set, index in the low byte.
+    SetRichEditBackground(edit, static_cast<int>(0x80000000u | COLOR_BTNFACE));
+    EXPECT_EQ(static_cast<COLORREF>(SendMessageA(edit, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3))),
+              GetSysColor(COLOR_BTNFACE));
     char text[1024] = {};
     GetWindowTextA(edit, text, sizeof text);
     std::vector<std::string> lines = SplitLines(text);
