@@ -523,6 +523,32 @@ void TFileThread::HandleOpen()
     }
 }
 
+uint32_t DecodeStillPicture(bool jpeg, const uint8_t* file, uint32_t size, uint8_t* image, uint32_t limit)
+{
+    if (!jpeg) {
+        const uint32_t length = size < limit ? size : limit;
+        if (file != image)
+            std::memmove(image, file, length);
+        return length;
+    }
+    int decoded;
+    {
+        TOutputLock lock;
+        decoded = DecodePayload(file, size, ctJPEG, image, limit);
+    }
+    if (decoded <= 0)
+        throw Exception(Format("Cannot decode picture (%d)", decoded));
+    // A still JPEG shows its first scanline at the top: the decoder's
+    // top-down image becomes bottom-up.
+    int32_t height;
+    std::memcpy(&height, image + 22, sizeof height);
+    if (height == INT32_MIN)
+        throw ERangeError("Range check error");
+    height = -height;
+    std::memcpy(image + 22, &height, sizeof height);
+    return static_cast<uint32_t>(decoded);
+}
+
 void TFileThread::OpenPicture(int& status)
 {
     TFrameRecordPtr block(static_cast<uint8_t*>(std::malloc(kPictureBlockSize)));
@@ -532,28 +558,14 @@ void TFileThread::OpenPicture(int& status)
     uint8_t* image = block.get() + kFrameHeaderSize;
     uint32_t length = 0;
     if (FFileKind == fkBitmap) {
-        length = FStream->Read(image, kPicturePayloadLimit);
+        length = DecodeStillPicture(false, image, FStream->Read(image, kPicturePayloadLimit), image,
+                                    kPicturePayloadLimit);
     } else {
         std::unique_ptr<uint8_t, TMallocDeleter> file(static_cast<uint8_t*>(std::malloc(kPictureBlockSize)));
         if (!file)
             throw EOutOfMemory("Out of memory");
         const uint32_t got = FStream->Read(file.get(), kPictureBlockSize);
-        int decoded;
-        {
-            TOutputLock lock;
-            decoded = DecodePayload(file.get(), got, ctJPEG, image, kPicturePayloadLimit);
-        }
-        if (decoded <= 0)
-            throw Exception(Format("Cannot decode picture (%d)", decoded));
-        length = static_cast<uint32_t>(decoded);
-        // A still JPEG shows its first scanline at the top: the decoder's
-        // top-down image becomes bottom-up.
-        int32_t height;
-        std::memcpy(&height, image + 22, sizeof height);
-        if (height == INT32_MIN)
-            throw ERangeError("Range check error");
-        height = -height;
-        std::memcpy(image + 22, &height, sizeof height);
+        length = DecodeStillPicture(true, file.get(), got, image, kPicturePayloadLimit);
     }
     // Nothing of the header is trusted before the image has been checked.
     const TDecodedImage checked = CheckedImage(image, length);

@@ -242,6 +242,12 @@ enum TFileKind : uint8_t {
     fkJpeg = 3,
 };
 
+// A still picture's file bytes as a BMP file image in image (at most limit
+// bytes; a bitmap is copied, file may be image itself; a JPEG is decoded
+// through the decoder's exports). Returns the image's length; raises when the
+// JPEG cannot be decoded. Check the result with CheckedImage before use.
+uint32_t DecodeStillPicture(bool jpeg, const uint8_t* file, uint32_t size, uint8_t* image, uint32_t limit);
+
 // Largest read of one step of HandleRead.
 constexpr uint32_t kReadChunk = 0x8000;
 // Pause between reads that brought nothing.

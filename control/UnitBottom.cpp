@@ -1,0 +1,677 @@
+#include "UnitBottom.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "LocatorHelpers.h"
+#include "QovFormat.h"
+#include "SysUtils.h"
+#include "UnitLog.h"
+#include "UnitQovCore.h"
+#include "UnitShare.h"
+
+namespace qov {
+
+const char kNailsFrameClass[] = "QovNailsFrame";
+const char kNailsSplitterClass[] = "QovNailsSplitter";
+
+namespace {
+
+HINSTANCE ThisModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    return module;
+}
+
+void RegisterStripClasses()
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    WNDCLASSA wc{};
+    wc.hInstance = ThisModule();
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.lpszClassName = kNailsFrameClass;
+    wc.lpfnWndProc = DefWindowProcA;
+    RegisterClassA(&wc);
+    wc.lpszClassName = kNailsSplitterClass;
+    wc.hCursor = LoadCursor(nullptr, IDC_SIZENS);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    RegisterClassA(&wc);
+    registered = true;
+}
+
+struct TMallocFree {
+    void operator()(void* p) const { std::free(p); }
+};
+
+} // namespace
+
+// ===========================================================================
+// TNail
+
+TNail::TNail(TNailsFrame* strip) : FStrip(strip) {}
+
+TNail::~TNail()
+{
+    if (FPicture)
+        DeleteObject(FPicture);
+}
+
+int TNail::Height() const
+{
+    return kNailSize + FStrip->LabelHeight();
+}
+
+RECT TNail::PictureRect() const
+{
+    const int top = FTop - FStrip->ScrollPos() + 2;
+    return RECT{FLeft + 2, top, FLeft + 2 + kNailPictureSize, top + kNailPictureSize};
+}
+
+void TNail::SetSelected(bool selected)
+{
+    FSelected = selected;
+    FStrip->ApplyLook(this);
+}
+
+void TNail::SetSeconds(int32_t seconds)
+{
+    FSeconds = seconds;
+    FTimeText = SecondsToTimeText(seconds);
+}
+
+void TNail::SetLeft(int left)
+{
+    FLeft = left;
+    InvalidateRect(FStrip->Handle(), nullptr, FALSE);
+}
+
+void TNail::SetTop(int top)
+{
+    FTop = top;
+    InvalidateRect(FStrip->Handle(), nullptr, FALSE);
+}
+
+void TNail::LoadPicture(const std::string& fileName)
+{
+    FFileName = fileName;
+    const TNailPictureKind kind = NailPictureKind(fileName);
+    if (kind == npkNone)
+        throw Exception("Unknown picture file extension (" + fileName + ")");
+    std::string file;
+    if (!ReadSmallFile(fileName, kPictureBlockSize, &file))
+        throw Exception("Cannot read picture " + fileName);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    std::unique_ptr<uint8_t, TMallocFree> decoded;
+    const uint8_t* image = bytes;
+    uint32_t length = static_cast<uint32_t>(file.size());
+    if (kind == npkJpeg) {
+        decoded.reset(static_cast<uint8_t*>(std::malloc(kPicturePayloadLimit)));
+        if (!decoded)
+            throw EOutOfMemory("Out of memory");
+        length = DecodeStillPicture(true, bytes, length, decoded.get(), kPicturePayloadLimit);
+        image = decoded.get();
+    }
+    const TDecodedImage checked = CheckedImage(image, length);
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kNailPictureSize;
+    info.bmiHeader.biHeight = kNailPictureSize;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!picture)
+        throw Exception("Cannot make the picture's bitmap");
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, picture);
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    const int lines = StretchDIBits(dc, 0, 0, kNailPictureSize, kNailPictureSize, 0, 0, checked.Width,
+                                    checked.Height, checked.Rows, checked.Info, DIB_RGB_COLORS, SRCCOPY);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    if (lines == 0 || lines == static_cast<int>(GDI_ERROR)) {
+        DeleteObject(picture);
+        throw Exception("Cannot draw picture " + fileName);
+    }
+    if (FPicture)
+        DeleteObject(FPicture);
+    FPicture = picture;
+}
+
+void TNail::Paint(HDC dc, int scroll) const
+{
+    const int x = FLeft;
+    const int y = FTop - scroll;
+    if (FPicture) {
+        HDC source = CreateCompatibleDC(dc);
+        HGDIOBJ old = SelectObject(source, FPicture);
+        BitBlt(dc, x + 2, y + 2, kNailPictureSize, kNailPictureSize, source, 0, 0, SRCCOPY);
+        SelectObject(source, old);
+        DeleteDC(source);
+    }
+    if (FSelected) {
+        HPEN pen = CreatePen(PS_INSIDEFRAME, 2, kNailLime);
+        HGDIOBJ oldPen = SelectObject(dc, pen);
+        HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+        Rectangle(dc, x, y, x + kNailSize, y + kNailSize);
+        SelectObject(dc, oldBrush);
+        SelectObject(dc, oldPen);
+        DeleteObject(pen);
+    }
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ oldFont = SelectObject(dc, FSelected ? FStrip->FBoldFont : FStrip->FFont);
+    SetTextColor(dc, FSelected ? kNailLime : kNailYellow);
+    TextOutA(dc, x + 8, y + kNailSize, FTimeText.c_str(), static_cast<int>(FTimeText.size()));
+
+    // The index label: yellow on a black box, its right edge on the picture's.
+    SelectObject(dc, FStrip->FFont);
+    const std::string number = std::to_string(FIndex + 1);
+    SIZE size{};
+    GetTextExtentPoint32A(dc, number.c_str(), static_cast<int>(number.size()), &size);
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, RGB(0, 0, 0));
+    SetTextColor(dc, kNailYellow);
+    TextOutA(dc, x + 2 + kNailPictureSize - size.cx, y + 2, number.c_str(), static_cast<int>(number.size()));
+    SelectObject(dc, oldFont);
+}
+
+// ===========================================================================
+// TNailsFrame
+
+TNailsFrame::TNailsFrame(HWND parent) : FParent(parent)
+{
+    RegisterStripClasses();
+    FPlaced = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    FHandle = CreateWindowExA(0, kNailsFrameClass, "", WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL, 0, 0, 0, 0,
+                              parent, nullptr, ThisModule(), nullptr);
+    if (!FHandle || !FPlaced) {
+        if (FPlaced)
+            CloseHandle(FPlaced);
+        throw Exception("Cannot create the thumbnail strip");
+    }
+    SetWindowLongPtrA(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TNailsFrame::WndProc));
+    ShowScrollBar(FHandle, SB_VERT, FALSE);
+    FNotify = FHandle;
+    ReadFonts();
+}
+
+TNailsFrame::~TNailsFrame()
+{
+    FReader.reset();
+    FDownload.reset();
+    FSelected = nullptr;
+    ClearNails();
+    FLayout.reset();
+    if (FSplitter)
+        DestroyWindow(FSplitter);
+    DropQueuedNails(FNotify);
+    if (FNotify != FHandle)
+        DropQueuedNails(FHandle);
+    SetWindowLongPtrA(FHandle, GWLP_USERDATA, 0);
+    DestroyWindow(FHandle);
+    CloseHandle(FPlaced);
+    if (FBoldFont)
+        DeleteObject(FBoldFont);
+}
+
+void TNailsFrame::ReadFonts()
+{
+    FFont = reinterpret_cast<HFONT>(SendMessageA(FParent, WM_GETFONT, 0, 0));
+    if (!FFont)
+        FFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    LOGFONTA font{};
+    GetObjectA(FFont, sizeof font, &font);
+    font.lfWeight = FW_BOLD;
+    if (FBoldFont)
+        DeleteObject(FBoldFont);
+    FBoldFont = CreateFontIndirectA(&font);
+    HDC dc = GetDC(FHandle);
+    HGDIOBJ old = SelectObject(dc, FFont);
+    TEXTMETRICA metrics{};
+    if (GetTextMetricsA(dc, &metrics))
+        FLabelHeight = metrics.tmHeight;
+    SelectObject(dc, old);
+    ReleaseDC(FHandle, dc);
+}
+
+void TNailsFrame::SetColor(COLORREF color)
+{
+    FColor = color;
+    InvalidateRect(FHandle, nullptr, TRUE);
+}
+
+void TNailsFrame::Realign()
+{
+    RECT area = FArea;
+    if (!FAreaSet)
+        GetClientRect(FParent, &area);
+    AlignBottom(area);
+}
+
+RECT TNailsFrame::AlignBottom(const RECT& area)
+{
+    FArea = area;
+    FAreaSet = true;
+    RECT rest = area;
+    if (!Visible())
+        return rest;
+    const int height = std::min<int>(FHeight, std::max<int>(0, area.bottom - area.top));
+    rest.bottom = area.bottom - height;
+    MoveWindow(FHandle, area.left, rest.bottom, area.right - area.left, height, TRUE);
+    if (FSplitter) {
+        rest.bottom = std::max<int>(area.top, rest.bottom - kNailsSplitterHeight);
+        MoveWindow(FSplitter, area.left, rest.bottom, area.right - area.left, kNailsSplitterHeight, TRUE);
+    }
+    return rest;
+}
+
+void TNailsFrame::SetStripHeight(int height)
+{
+    FHeight = std::max(1, height);
+    Realign();
+    if (FOnLayout)
+        FOnLayout();
+}
+
+void TNailsFrame::ShowStrip()
+{
+    if (FSplitter)
+        DestroyWindow(FSplitter);
+    FSplitter = CreateWindowExA(0, kNailsSplitterClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0,
+                                FParent, nullptr, ThisModule(), nullptr);
+    if (FSplitter) {
+        SetWindowLongPtrA(FSplitter, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        SetWindowLongPtrA(FSplitter, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TNailsFrame::SplitterProc));
+    }
+    ShowWindow(FHandle, SW_SHOWNA);
+    Realign();
+    if (FOnLayout)
+        FOnLayout();
+}
+
+int TNailsFrame::ClientColumns() const
+{
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    return std::max(1, static_cast<int>(client.right / (kNailSize + kNailGap)));
+}
+
+void TNailsFrame::ApplyLook(TNail* /*nail*/)
+{
+    InvalidateRect(FHandle, nullptr, FALSE);
+}
+
+void TNailsFrame::UpdateScroll()
+{
+    int range = 0;
+    for (int i = 0; i < FCount; ++i)
+        range = std::max(range, FNails[i]->Bottom());
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+    info.nMin = 0;
+    info.nMax = std::max(0, range - 1);
+    info.nPage = static_cast<UINT>(std::max<LONG>(0, client.bottom));
+    FScroll = std::clamp(FScroll, 0, std::max(0, range - static_cast<int>(client.bottom)));
+    info.nPos = FScroll;
+    SetScrollInfo(FHandle, SB_VERT, &info, TRUE);
+    InvalidateRect(FHandle, nullptr, FALSE);
+}
+
+void TNailsFrame::SetScroll(int position)
+{
+    FScroll = position;
+    UpdateScroll();
+}
+
+bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
+{
+    if (!Visible())
+        ShowStrip();
+    ShowScrollBar(FHandle, SB_VERT, TRUE);
+    if (FCount >= kMaxNails)
+        return false;
+    auto nail = std::make_unique<TNail>(this);
+    try {
+        nail->LoadPicture(fileName);
+    } catch (const std::exception& e) {
+        // One line per picture that cannot be shown; the nail is not made.
+        Log().AddLine(std::string("TNailsFrame.AddNail -> ") + e.what());
+        return false;
+    }
+    nail->SetSeconds(seconds);
+    FColumns = ClientColumns();
+    if (FCount > 0) {
+        const TNail* p = FNails[FCount - 1].get();
+        if (FCount % FColumns != 0) {
+            nail->FLeft = p->Right() + kNailGap;
+            nail->FTop = p->Top();
+        } else {
+            nail->FLeft = FNails[0]->Left();
+            nail->FTop = p->Bottom() + kNailGap;
+        }
+    }
+    nail->FIndex = FCount;
+    FNails[FCount++] = std::move(nail);
+    UpdateScroll();
+    return true;
+}
+
+void TNailsFrame::ClearNails()
+{
+    FSelected = nullptr;
+    FPressed = nullptr;
+    for (int i = FCount - 1; i >= 0; --i)
+        FNails[i].reset();
+    FCount = 0;
+    FScroll = 0;
+    if (FHandle)
+        UpdateScroll();
+}
+
+void TNailsFrame::LoadFromFolder(const std::string& folder)
+{
+    FReader.reset();
+    ++FGeneration;
+    ClearNails();
+    FReader = std::make_unique<TNailsCreator>(FNotify, folder, FGeneration);
+}
+
+void TNailsFrame::StartDownload(const std::string& directoryUrl, const std::string& folder)
+{
+    FDownload.reset();
+    ++FGeneration;
+    FDownloadFolder = folder;
+    FDownload = std::make_unique<TDownload>(directoryUrl, folder, FNotify, WM_NAILS_LOAD_FOLDER, FGeneration);
+}
+
+void TNailsFrame::Reset()
+{
+    FReader.reset();
+    FDownload.reset();
+    ++FGeneration;
+    ClearNails();
+    DropQueuedNails(FNotify);
+    const bool wasVisible = Visible();
+    ShowWindow(FHandle, SW_HIDE);
+    ShowScrollBar(FHandle, SB_VERT, FALSE);
+    if (FSplitter) {
+        DestroyWindow(FSplitter);
+        FSplitter = nullptr;
+    }
+    if (wasVisible && FOnLayout)
+        FOnLayout();
+}
+
+void TNailsFrame::NailClick(TNail* nail)
+{
+    if (!nail)
+        return;
+    if (FSelected)
+        FSelected->SetSelected(false);
+    FSelected = nail;
+    nail->SetSelected(true);
+    if (FOnSkip)
+        FOnSkip(nail->Seconds());
+}
+
+void TNailsFrame::FollowPosition(int32_t seconds)
+{
+    TNail* found = nullptr;
+    for (int i = FCount - 1; i >= 0; --i) {
+        if (FNails[i]->Seconds() <= seconds) {
+            found = FNails[i].get();
+            break;
+        }
+    }
+    if (!found || found == FSelected)
+        return;
+    if (FSelected)
+        FSelected->SetSelected(false);
+    FSelected = found;
+    found->SetSelected(true);
+    if (found->Top() - FScroll != kNailGap)
+        SetScroll(found->Top() - kNailGap);
+}
+
+void TNailsFrame::PlaceNail(int index)
+{
+    if (index < 1 || index >= kMaxNails || index >= FCount || FColumns < 1)
+        return;
+    const TNail* p = FNails[index - 1].get();
+    TNail* q = FNails[index].get();
+    if (index % FColumns != 0) {
+        q->FLeft = p->Right() + kNailGap;
+        q->FTop = p->Top();
+    } else {
+        q->FLeft = FNails[0]->Left();
+        q->FTop = p->Bottom() + kNailGap;
+    }
+    UpdateScroll();
+}
+
+void TNailsFrame::FrameResize()
+{
+    if (FCount == 0)
+        return;
+    const int columns = ClientColumns();
+    if (columns == FColumns)
+        return;
+    FColumns = columns;
+    if (!FLayout)
+        FLayout = std::make_unique<TNailsLayout>(FNotify, FPlaced);
+    FLayout->Relayout(FCount);
+}
+
+void TNailsFrame::HandleNailAdd(WPARAM wParam, LPARAM lParam)
+{
+    std::unique_ptr<NailRecord> record(reinterpret_cast<NailRecord*>(wParam));
+    if (!record || lParam != FGeneration)
+        return;
+    const uint32_t length = std::min<uint32_t>(record->Length, kNailPathChars);
+    AddNail(std::string(record->Path, length), record->Seconds);
+}
+
+void TNailsFrame::PlaceFromLayout(WPARAM wParam)
+{
+    // The layout thread waits for this event whatever the placement did.
+    struct TSetOnExit {
+        HANDLE Event;
+        ~TSetOnExit() { SetEvent(Event); }
+    } acknowledge{FPlaced};
+    PlaceNail(static_cast<int>(wParam));
+}
+
+void TNailsFrame::HandleLoadFolder(LPARAM lParam)
+{
+    if (lParam == FGeneration && !FDownloadFolder.empty())
+        LoadFromFolder(FDownloadFolder);
+}
+
+void TNailsFrame::DropQueuedNails(HWND window)
+{
+    if (!window)
+        return;
+    MSG msg;
+    while (PeekMessageA(&msg, window, WM_NAIL_ADD, WM_NAIL_ADD, PM_REMOVE | PM_NOYIELD))
+        delete reinterpret_cast<NailRecord*>(msg.wParam);
+}
+
+TNail* TNailsFrame::NailAt(int x, int y) const
+{
+    const POINT point{x, y};
+    for (int i = 0; i < FCount; ++i) {
+        const RECT r = FNails[i]->PictureRect();
+        if (PtInRect(&r, point))
+            return FNails[i].get();
+    }
+    return nullptr;
+}
+
+void TNailsFrame::Paint()
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(FHandle, &ps);
+    RECT client{};
+    GetClientRect(FHandle, &client);
+    HDC buffer = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(1, client.right), std::max<LONG>(1, client.bottom));
+    HGDIOBJ old = SelectObject(buffer, bitmap);
+    HBRUSH background = CreateSolidBrush(FColor);
+    FillRect(buffer, &client, background);
+    DeleteObject(background);
+    for (int i = 0; i < FCount; ++i) {
+        const TNail* nail = FNails[i].get();
+        const int top = nail->Top() - FScroll;
+        if (top < client.bottom && top + nail->Height() > 0)
+            nail->Paint(buffer, FScroll);
+    }
+    BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+    SelectObject(buffer, old);
+    DeleteObject(bitmap);
+    DeleteDC(buffer);
+    EndPaint(FHandle, &ps);
+}
+
+LRESULT TNailsFrame::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_NAIL_ADD:
+        HandleNailAdd(wParam, lParam);
+        return 0;
+    case WM_NAIL_PLACE:
+        PlaceFromLayout(wParam);
+        return 0;
+    case WM_NAILS_LOAD_FOLDER:
+        HandleLoadFolder(lParam);
+        return 0;
+    case WM_SIZE:
+        FrameResize();
+        UpdateScroll();
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_VSCROLL: {
+        RECT client{};
+        GetClientRect(FHandle, &client);
+        int position = FScroll;
+        switch (LOWORD(wParam)) {
+        case SB_LINEUP: position -= kNailGap; break;
+        case SB_LINEDOWN: position += kNailGap; break;
+        case SB_PAGEUP: position -= client.bottom; break;
+        case SB_PAGEDOWN: position += client.bottom; break;
+        case SB_THUMBTRACK:
+        case SB_THUMBPOSITION: {
+            SCROLLINFO info{};
+            info.cbSize = sizeof info;
+            info.fMask = SIF_TRACKPOS;
+            GetScrollInfo(FHandle, SB_VERT, &info);
+            position = info.nTrackPos;
+            break;
+        }
+        default: break;
+        }
+        SetScroll(position);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+        FPressed = NailAt(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        return 0;
+    case WM_LBUTTONUP: {
+        TNail* nail = NailAt(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+        const bool click = nail && nail == FPressed;
+        FPressed = nullptr;
+        if (click)
+            NailClick(nail);
+        return 0;
+    }
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+            POINT point;
+            GetCursorPos(&point);
+            ScreenToClient(FHandle, &point);
+            if (NailAt(point.x, point.y)) {
+                SetCursor(LoadCursor(nullptr, IDC_HAND));
+                return TRUE;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcA(FHandle, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TNailsFrame::WndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<TNailsFrame*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    try {
+        if (self)
+            return self->Dispatch(msg, wParam, lParam);
+        if (msg == WM_NAIL_ADD) {
+            delete reinterpret_cast<NailRecord*>(wParam);
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        Log().AddLine(std::string("TNailsFrame.WndProc -> ") + e.what());
+        return 0;
+    } catch (...) {
+        Log().AddLine("TNailsFrame.WndProc -> Unknown exception");
+        return 0;
+    }
+    return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TNailsFrame::SplitterProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<TNailsFrame*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    try {
+        if (self) {
+            switch (msg) {
+            case WM_LBUTTONDOWN:
+                SetCapture(window);
+                self->FDragging = true;
+                return 0;
+            case WM_MOUSEMOVE:
+                if (self->FDragging) {
+                    POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+                    MapWindowPoints(window, self->FParent, &point, 1);
+                    const RECT area = self->FArea;
+                    const int height = area.bottom - point.y - kNailsSplitterHeight / 2;
+                    self->SetStripHeight(std::clamp<int>(height, 1, std::max<int>(1, area.bottom - area.top -
+                                                                                          kNailsSplitterHeight)));
+                }
+                return 0;
+            case WM_LBUTTONUP:
+            case WM_CAPTURECHANGED:
+                if (self->FDragging) {
+                    self->FDragging = false;
+                    if (msg == WM_LBUTTONUP)
+                        ReleaseCapture();
+                }
+                return 0;
+            default:
+                break;
+            }
+        }
+    } catch (...) {
+        Log().AddLine("TNailsFrame.SplitterProc -> Unknown exception");
+        return 0;
+    }
+    return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+} // namespace qov

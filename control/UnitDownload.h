@@ -1,0 +1,91 @@
+// Fetching a network recording's thumbnail list and pictures (WinINet, HTTP
+// and FTP) into the control's own download folder.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "UnitQovCore.h"
+
+namespace qov {
+
+// The locator up to and including its last "/"; empty when it has none.
+std::string UrlDirectory(const std::string& locator);
+
+// A folder of its own for one control under "<temp>\QovPlayer\" (with
+// "c:\temp\" when the system gives no usable temporary path), so that two
+// players never share downloads. Created with its "nails" subfolder; ends in
+// a backslash.
+std::string MakeControlTempFolder();
+
+// Holds the internet handle a download is using, so that another thread can
+// close it and end a stalled transfer at once. Whoever takes the handle out
+// closes it.
+class TInternetHandleSlot {
+public:
+    void Put(HINTERNET handle);
+    // Takes the handle out and closes it (nothing when empty).
+    void Close();
+    // Refuses every later Put (the handle given is closed at once).
+    void Cancel();
+    bool Cancelled() const { return FCancelled.load(); }
+
+private:
+    std::mutex FLock;
+    HINTERNET FHandle = nullptr;
+    std::atomic<bool> FCancelled{false};
+};
+
+// One download of url into localFile. Only an HTTP 200 answer (or an FTP
+// transfer read to its end) without "<!DOCTYPE" in it counts: the bytes go to
+// a temporary name that becomes localFile on success; on failure nothing is
+// left under localFile (an older file of that name is removed). slot, when
+// given, holds the URL handle while it is open.
+bool DownloadFile(HINTERNET session, const std::string& url, const std::string& localFile,
+                  TInternetHandleSlot* slot = nullptr);
+
+// Largest thumbnail list read (bytes); a larger one is not read at all.
+constexpr uint32_t kMaxNailsListSize = 64u << 20;
+// Reads a local file whole; false when it is missing, unreadable or larger
+// than limit bytes.
+bool ReadSmallFile(const std::string& fileName, uint32_t limit, std::string* text);
+
+// Send, receive and connect time-outs of a download (ms).
+constexpr DWORD kDownloadTimeoutMs = 10000;
+
+// The downloader of a network recording's thumbnails: "nails.xml" from the
+// directory URL into the folder, then every picture it names into the
+// folder's "nails" subfolder; when at least one picture arrived, posts
+// doneMsg(0, doneTag) to the window, which then loads the strip from the
+// folder on its own thread. Normal priority.
+class TDownload : public TThread {
+public:
+    TDownload(const std::string& directoryUrl, const std::string& folder, HWND window, UINT doneMsg,
+              LPARAM doneTag);
+    // Closes the handles in use from this thread (a stalled transfer ends at
+    // once), then waits for the thread.
+    ~TDownload() override;
+
+    int Downloaded() const { return FDownloaded.load(); }
+
+protected:
+    void Execute() override;
+
+private:
+    std::string FUrl;
+    std::string FFolder;
+    HWND FWindow;
+    UINT FDoneMsg;
+    LPARAM FDoneTag;
+    std::atomic<bool> FTerminated{false};
+    std::atomic<int> FDownloaded{0};
+    TInternetHandleSlot FSession;
+    TInternetHandleSlot FRequest;
+};
+
+} // namespace qov

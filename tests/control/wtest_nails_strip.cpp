@@ -1,0 +1,236 @@
+// The thumbnail strip hosted in a test window: filling it from a recording's
+// folder, clicks, following the play position, relayout after a resize.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "NailsFixtures.h"
+#include "NailsList.h"
+#include "RecordingFixtures.h"
+#include "UnitBottom.h"
+
+using namespace qov;
+using namespace qov::test;
+
+namespace {
+
+const int kScrollBar = GetSystemMetrics(SM_CXVSCROLL);
+
+struct StripRig {
+    // stripWidth: the strip's client width (its scroll bar comes on top).
+    explicit StripRig(int stripWidth, int height = 300) : Host(stripWidth + kScrollBar, height)
+    {
+        Strip = std::make_unique<TNailsFrame>(Host.Handle());
+        Strip->SetOnSkip([this](int32_t s) { Skips.push_back(s); });
+        Strip->SetStripHeight(height - 20);
+    }
+    void Resize(int stripWidth)
+    {
+        RECT area{0, 0, stripWidth + kScrollBar, 300};
+        Strip->AlignBottom(area);
+    }
+    bool Load(const std::string& folder, int expected)
+    {
+        Strip->LoadFromFolder(folder);
+        return PumpUntil([&] { return Strip->Reader()->Finished() && Strip->Count() >= expected; }, 10000);
+    }
+    void Click(const TNail* nail)
+    {
+        const RECT r = nail->PictureRect();
+        const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        SendMessageA(Strip->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageA(Strip->Handle(), WM_LBUTTONUP, 0, at);
+    }
+    std::string Folder(const std::string& name) { return FreshNailsFolder(ScratchDir(), name); }
+    static std::string ScratchDir()
+    {
+        char dir[MAX_PATH];
+        GetCurrentDirectoryA(sizeof dir, dir);
+        return dir;
+    }
+
+    TStripHost Host;
+    std::unique_ptr<TNailsFrame> Strip;
+    std::vector<int32_t> Skips;
+};
+
+} // namespace
+
+TEST(NailsStrip, TwoHundredLinesGiveTheChosenHundredAndTwentyNails)
+{
+    StripRig rig(450);
+    const std::string folder = rig.Folder("n200");
+    WriteNailsRecording(folder, 200, 1000, "nails\\");
+    EXPECT_FALSE(rig.Strip->Visible());
+    ASSERT_TRUE(rig.Load(folder, 120));
+    PumpFor(100);
+    ASSERT_EQ(rig.Strip->Count(), 120);
+    EXPECT_TRUE(rig.Strip->Visible());
+    ASSERT_NE(rig.Strip->SplitterHandle(), nullptr);
+    EXPECT_TRUE(IsWindowVisible(rig.Strip->SplitterHandle()));
+    EXPECT_EQ(rig.Strip->Nail(0)->Left(), 10);
+    EXPECT_EQ(rig.Strip->Nail(0)->Top(), 10);
+    EXPECT_EQ(rig.Strip->Columns(), 6);
+
+    // Positions from the grid: 6 columns 74 apart, rows one nail + 10 apart.
+    const int pitch = kNailSize + rig.Strip->LabelHeight() + kNailGap;
+    const std::vector<int> lines = ChooseNailLines(200);
+    for (int i = 0; i < 120; ++i) {
+        const TNail* nail = rig.Strip->Nail(i);
+        ASSERT_EQ(nail->Left(), 10 + (i % 6) * 74) << i;
+        ASSERT_EQ(nail->Top(), 10 + (i / 6) * pitch) << i;
+        rig.Click(nail);
+    }
+    ASSERT_EQ(rig.Skips.size(), 120u);
+    for (int i = 0; i < 120; ++i)
+        EXPECT_EQ(rig.Skips[i], lines[i]) << i;
+    EXPECT_EQ(rig.Skips.front(), 0);
+    EXPECT_EQ(rig.Skips.back(), 199);
+
+    EXPECT_FALSE(rig.Strip->AddNail(folder + "nails\\p1.bmp", 1));
+    EXPECT_EQ(rig.Strip->Count(), 120);
+}
+
+TEST(NailsStrip, ShortListsBadValuesAndBadPictures)
+{
+    StripRig rig(450);
+    std::string folder = rig.Folder("n3");
+    WriteNailsRecording(folder, 3, 60000, "nails\\", {}, "jpg");
+    ASSERT_TRUE(rig.Load(folder, 3));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(rig.Strip->Nail(i)->Seconds(), i * 60);
+    EXPECT_EQ(rig.Strip->Nail(2)->TimeText(), "00:02:00");
+
+    WriteWholeFile(folder + "nails.xml", "0=p0.jpg\r\n1500=p1.jpg\r\n\r\n3000=p2.jpg\r\n");
+    ASSERT_TRUE(rig.Load(folder, 2));
+    PumpFor(100);
+    ASSERT_EQ(rig.Strip->Count(), 2);
+    EXPECT_EQ(rig.Strip->Nail(1)->Seconds(), 1);
+    EXPECT_EQ(rig.Strip->Nail(1)->FileName(), folder + "nails\\p1.jpg");
+
+    // Missing, unknown kind, cut short, not a picture, outside the folder:
+    // each skipped without a nail; the rest keep their order.
+    const std::string bmp = FileText(folder + "nails\\p0.jpg");
+    WriteWholeFile(folder + "nails\\cut.jpg", bmp.substr(0, bmp.size() / 3));
+    WriteWholeFile(folder + "nails\\text.bmp", "not a picture at all");
+    WriteWholeFile(folder + "nails\\x.png", bmp);
+    WriteWholeFile(folder + "evil.jpg", bmp);
+    WriteWholeFile(folder + "nails.xml", "0=p0.jpg\n1000=missing.jpg\n2000=x.png\n3000=cut.jpg\n4000=text.bmp\n"
+                                         "5000=..\\evil.jpg\n6000=p2.jpg\n");
+    rig.Strip->LoadFromFolder(folder);
+    ASSERT_TRUE(PumpUntil([&] { return rig.Strip->Reader()->Finished(); }, 5000));
+    PumpFor(200);
+    ASSERT_EQ(rig.Strip->Count(), 2);
+    EXPECT_EQ(rig.Strip->Nail(1)->Seconds(), 6);
+    EXPECT_EQ(rig.Strip->Nail(1)->Index(), 1);
+
+    // Records of an earlier load still queued are dropped.
+    WriteNailsRecording(folder, 50, 1000, "nails\\", {}, "jpg");
+    rig.Strip->LoadFromFolder(folder);
+    while (!rig.Strip->Reader()->Finished())
+        Sleep(10);
+    WriteNailsRecording(folder, 4, 1000, "nails\\", {}, "jpg");
+    ASSERT_TRUE(rig.Load(folder, 4));
+    PumpFor(200);
+    EXPECT_EQ(rig.Strip->Count(), 4);
+
+    rig.Strip->Reset();
+    EXPECT_FALSE(rig.Strip->Visible());
+    EXPECT_EQ(rig.Strip->Count(), 0);
+    // No list: nothing shows.
+    const std::string empty = rig.Folder("none");
+    rig.Strip->LoadFromFolder(empty);
+    ASSERT_TRUE(PumpUntil([&] { return rig.Strip->Reader()->Finished(); }, 5000));
+    PumpFor(100);
+    EXPECT_FALSE(rig.Strip->Visible());
+}
+
+TEST(NailsStrip, FollowingThePositionSelectsAndScrollsItsRow)
+{
+    StripRig rig(100, 160);  // one column
+    const std::string folder = rig.Folder("follow");
+    WriteNailsRecording(folder, 4, 60000, "nails\\", {}, "jpg");
+    ASSERT_TRUE(rig.Load(folder, 4));
+    rig.Strip->FollowPosition(125);
+    const TNail* nail = rig.Strip->Nail(2);
+    ASSERT_EQ(rig.Strip->SelectedNail(), nail);
+    EXPECT_EQ(nail->Top() - rig.Strip->ScrollPos(), 10);
+    EXPECT_TRUE(rig.Skips.empty());
+
+    UpdateWindow(rig.Strip->Handle());
+    HDC dc = GetDC(rig.Strip->Handle());
+    const COLORREF frame = GetPixel(dc, nail->Left(), 10 + 30);
+    const COLORREF inside = GetPixel(dc, nail->Left() + 30, 10 + 30);
+    ReleaseDC(rig.Strip->Handle(), dc);
+    EXPECT_EQ(frame, kNailLime);
+    EXPECT_NE(inside, kNailLime);
+
+    // The same position again changes nothing; an earlier one moves back.
+    rig.Strip->FollowPosition(179);
+    EXPECT_EQ(rig.Strip->SelectedNail(), nail);
+    rig.Strip->FollowPosition(0);
+    EXPECT_EQ(rig.Strip->SelectedNail(), rig.Strip->Nail(0));
+    EXPECT_EQ(rig.Strip->ScrollPos(), 0);
+}
+
+TEST(NailsStrip, ResizeMovesNailsOnePerRoundTripAndRestarts)
+{
+    StripRig rig(450);
+    std::vector<WPARAM> places;
+    bool overlapped = false;
+    bool resizedAgain = false;
+    rig.Strip->SetNotifyWindow(rig.Host.Handle());
+    rig.Host.OnMessage = [&](UINT msg, WPARAM wParam, LPARAM lParam) {
+        if (msg == WM_NAIL_ADD) {
+            rig.Strip->HandleNailAdd(wParam, lParam);
+            return true;
+        }
+        if (msg != WM_NAIL_PLACE)
+            return false;
+        MSG next;
+        overlapped = overlapped || PeekMessageA(&next, rig.Host.Handle(), WM_NAIL_PLACE, WM_NAIL_PLACE, PM_NOREMOVE);
+        places.push_back(wParam);
+        if (places.size() == 4 && !resizedAgain) {
+            resizedAgain = true;
+            rig.Resize(450);
+        }
+        rig.Strip->PlaceFromLayout(wParam);
+        return true;
+    };
+    const std::string folder = rig.Folder("resize");
+    WriteNailsRecording(folder, 20, 1000, "nails\\");
+    ASSERT_TRUE(rig.Load(folder, 20));
+    const TNail* n5 = rig.Strip->Nail(5);
+    EXPECT_EQ(rig.Strip->Nail(6)->Left(), 10);
+    EXPECT_EQ(rig.Strip->Nail(6)->Top(), n5->Bottom() + 10);
+
+    rig.Resize(230);
+    EXPECT_EQ(rig.Strip->Columns(), 3);
+    // The second resize (at the 4th placement) goes back to 6 columns and
+    // restarts from index 1.
+    ASSERT_TRUE(PumpUntil([&] { return places.size() >= 4 + 19; }, 20000)) << places.size();
+    PumpFor(200);
+    EXPECT_FALSE(overlapped);
+    ASSERT_EQ(places.size(), 23u);
+    EXPECT_EQ(places[3], 4u);
+    EXPECT_EQ(places[4], 1u);
+    EXPECT_EQ(places.back(), 19u);
+    EXPECT_EQ(rig.Strip->Columns(), 6);
+    const int pitch = kNailSize + rig.Strip->LabelHeight() + kNailGap;
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(rig.Strip->Nail(i)->Left(), 10 + (i % 6) * 74) << i;
+        EXPECT_EQ(rig.Strip->Nail(i)->Top(), 10 + (i / 6) * pitch) << i;
+    }
+    // Too narrow for one nail: one column.
+    places.clear();
+    rig.Resize(50);
+    ASSERT_TRUE(PumpUntil([&] { return places.size() >= 19; }, 20000));
+    EXPECT_EQ(rig.Strip->Columns(), 1);
+    EXPECT_EQ(rig.Strip->Nail(19)->Left(), 10);
+    EXPECT_EQ(rig.Strip->Nail(19)->Top(), 10 + 19 * pitch);
+    // Clicked twice: two skips of the same moment.
+    rig.Click(rig.Strip->Nail(1));
+    rig.Click(rig.Strip->Nail(1));
+    EXPECT_EQ(rig.Skips, (std::vector<int32_t>{1, 1}));
+}
