@@ -238,7 +238,7 @@ TEST(MulticastChannelFile, InvalidFilesReportCode9)
     }
 }
 
-TEST(MulticastChannelFile, NoInterfaceIsCode1WithALogLine)
+TEST(MulticastChannelFile, NoInterfaceOrNoWorkingReceiverIsCode1WithALogLine)
 {
     TWinsock winsock;
     TMessageWindow window;
@@ -251,6 +251,18 @@ TEST(MulticastChannelFile, NoInterfaceIsCode1WithALogLine)
     EXPECT_NE(TodaysLog().find(std::string(kMulticastReadFailure) + "No network interface"), std::string::npos);
     // The source still answers.
     stream.Stop();
+
+    // Its only receiver fails (an address not of this machine cannot be bound).
+    TContextHolder failing(window.Handle());
+    TQovMulticastStream alone(&failing.Context, {"192.0.2.1"});
+    window.Clear();
+    alone.Open(WriteChannelFile("good.sms", "[Address]\r\nip=238.0.0.1\r\nport=6000\r\n"));
+    ASSERT_TRUE(window.PumpUntil([&] { return window.Count(WM_ENGINE_STATUS) == 1; }, 10000));
+    EXPECT_EQ(window.Messages(WM_ENGINE_STATUS)[0].WParam, WPARAM(ecFileDamaged));
+    EXPECT_NE(TodaysLog().find(std::string(kMulticastReadFailure) + "No receiver is left"), std::string::npos);
+    window.PumpUntil([] { return FindErrorBox() != nullptr; }, 10000);
+    if (HWND box = FindErrorBox())
+        PostMessageA(box, WM_CLOSE, 0, 0);
 }
 
 TEST(MulticastReceiver, SocketFailureIsShownWithoutBlockingTheHandShake)
