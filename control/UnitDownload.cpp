@@ -137,13 +137,19 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
     }
     if (handle && !slot->Cancelled()) {
         bool answered = true;
+        DWORD announced = 0;  // Content-Length, when the server sent one
+        bool hasLength = false;
         if (http) {
             DWORD status = 0;
             DWORD size = sizeof status;
             answered = HttpQueryInfoA(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                                       nullptr) &&
                        status == 200;
+            size = sizeof announced;
+            hasLength = HttpQueryInfoA(handle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+                                       &size, nullptr) != FALSE;
         }
+        uint64_t total = 0;
         HANDLE file = answered ? CreateFileA(partFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                              FILE_ATTRIBUTE_NORMAL, nullptr)
                                : INVALID_HANDLE_VALUE;
@@ -155,9 +161,11 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
                 if (!InternetReadFile(handle, buffer, sizeof buffer, &got) || slot->Cancelled())
                     break;
                 if (got == 0) {
-                    ok = true;
+                    // A connection closed early ends the reading too.
+                    ok = !hasLength || total == announced;
                     break;
                 }
+                total += got;
                 // An HTML page (an error page sent as if it were the file).
                 if (std::string_view(buffer, got).find("<!DOCTYPE") != std::string_view::npos)
                     break;
@@ -180,64 +188,111 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
     return ok;
 }
 
+struct TDownload::TState {
+    std::string Url;
+    std::string Folder;
+    HWND Window = nullptr;
+    UINT DoneMsg = 0;
+    LPARAM DoneTag = 0;
+    std::atomic<bool> Terminated{false};
+    std::atomic<int> Downloaded{0};
+    TInternetHandleSlot Session;
+    TInternetHandleSlot Request;
+};
+
 TDownload::TDownload(const std::string& directoryUrl, const std::string& folder, HWND window, UINT doneMsg,
                      LPARAM doneTag)
-    : FUrl(directoryUrl), FFolder(folder), FWindow(window), FDoneMsg(doneMsg), FDoneTag(doneTag)
+    : FState(std::make_shared<TState>())
 {
-    StartThread();
-    Post(WM_USER);
+    FState->Url = directoryUrl;
+    FState->Folder = folder;
+    FState->Window = window;
+    FState->DoneMsg = doneMsg;
+    FState->DoneTag = doneTag;
+    auto* shared = new std::shared_ptr<TState>(FState);
+    FThread = CreateThread(nullptr, 0, &TDownload::ThreadProc, shared, 0, nullptr);
+    if (!FThread) {
+        delete shared;
+        throw Exception(Format("Thread creation error: %lu", static_cast<unsigned long>(GetLastError())));
+    }
 }
 
 TDownload::~TDownload()
 {
-    FTerminated.store(true);
-    FRequest.Cancel();
-    FSession.Cancel();
-    EndThread();
+    FState->Terminated.store(true);
+    FState->Request.Cancel();
+    FState->Session.Cancel();
+    WaitForSingleObject(FThread, kDownloadEndWaitMs);
+    CloseHandle(FThread);
 }
 
-void TDownload::Execute()
+int TDownload::Downloaded() const
 {
+    return FState->Downloaded.load();
+}
+
+bool TDownload::Finished() const
+{
+    return WaitForSingleObject(FThread, 0) != WAIT_TIMEOUT;
+}
+
+DWORD WINAPI TDownload::ThreadProc(void* param)
+{
+    // The thread may outlive its owner: it keeps the module loaded and its
+    // own share of the data.
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&TDownload::ThreadProc),
+                       &module);
+    auto* shared = static_cast<std::shared_ptr<TState>*>(param);
     try {
-        if (FUrl.empty())
-            return;
-        HINTERNET session = InternetOpenA(kDownloadAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (!session)
-            return;
-        SetDownloadTimeouts(session);
-        FSession.Put(session);
-        if (FSession.Cancelled())
-            return;
-        ForceDirectories(FFolder + "nails");
-        int downloaded = 0;
-        if (DownloadFile(session, FUrl + "nails.xml", FFolder + "nails.xml", &FRequest)) {
-            std::string text;
-            TNailsList list;
-            if (ReadSmallFile(FFolder + "nails.xml", kMaxNailsListSize, &text)) {
-                list.Load(std::move(text));
-                for (const std::string& value : list.PictureValues()) {
-                    if (FTerminated.load())
-                        break;
-                    std::string local = FFolder + "nails\\" + value;
-                    for (char& c : local)
-                        if (c == '/')
-                            c = '\\';
-                    const size_t folderEnd = local.rfind('\\');
-                    if (folderEnd > FFolder.size() + 5)
-                        ForceDirectories(local.substr(0, folderEnd));
-                    if (DownloadFile(session, FUrl + value, local, &FRequest))
-                        FDownloaded.store(++downloaded);
-                }
-            }
-        }
-        FSession.Close();
-        if (downloaded > 0 && !FTerminated.load())
-            PostMessageA(FWindow, FDoneMsg, 0, FDoneTag);
+        Run(**shared);
     } catch (const std::exception& e) {
         Log().AddLine(std::string("TDownload.Execute -> ") + e.what());
     } catch (...) {
         Log().AddLine("TDownload.Execute -> Unknown exception");
     }
+    delete shared;
+    if (module)
+        FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+void TDownload::Run(TState& state)
+{
+    if (state.Url.empty())
+        return;
+    HINTERNET session = InternetOpenA(kDownloadAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!session)
+        return;
+    SetDownloadTimeouts(session);
+    state.Session.Put(session);
+    if (state.Session.Cancelled())
+        return;
+    ForceDirectories(state.Folder + "nails");
+    int downloaded = 0;
+    if (DownloadFile(session, state.Url + "nails.xml", state.Folder + "nails.xml", &state.Request)) {
+        std::string text;
+        if (ReadSmallFile(state.Folder + "nails.xml", kMaxNailsListSize, &text)) {
+            TNailsList list;
+            list.Load(std::move(text));
+            for (const std::string& value : list.PictureValues()) {
+                if (state.Terminated.load())
+                    break;
+                std::string local = state.Folder + "nails\\" + value;
+                for (char& c : local)
+                    if (c == '/')
+                        c = '\\';
+                const size_t folderEnd = local.rfind('\\');
+                if (folderEnd > state.Folder.size() + 5)
+                    ForceDirectories(local.substr(0, folderEnd));
+                if (DownloadFile(session, state.Url + value, local, &state.Request))
+                    state.Downloaded.store(++downloaded);
+            }
+        }
+    }
+    state.Session.Close();
+    if (downloaded > 0 && !state.Terminated.load())
+        PostMessageA(state.Window, state.DoneMsg, 0, state.DoneTag);
 }
 
 bool ReadSmallFile(const std::string& fileName, uint32_t limit, std::string* text)

@@ -7,10 +7,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
-#include "UnitQovCore.h"
 
 namespace qov {
 
@@ -58,34 +58,36 @@ bool ReadSmallFile(const std::string& fileName, uint32_t limit, std::string* tex
 // Send, receive and connect time-outs of a download (ms).
 constexpr DWORD kDownloadTimeoutMs = 10000;
 
+// How long destroying a downloader waits for its thread; a transfer that
+// closing its handles did not end by then finishes on its own (the thread
+// holds the module and its own data, and reports nothing any more).
+constexpr DWORD kDownloadEndWaitMs = 300;
+
 // The downloader of a network recording's thumbnails: "nails.xml" from the
 // directory URL into the folder, then every picture it names into the
 // folder's "nails" subfolder; when at least one picture arrived, posts
 // doneMsg(0, doneTag) to the window, which then loads the strip from the
 // folder on its own thread. Normal priority.
-class TDownload : public TThread {
+class TDownload {
 public:
     TDownload(const std::string& directoryUrl, const std::string& folder, HWND window, UINT doneMsg,
               LPARAM doneTag);
     // Closes the handles in use from this thread (a stalled transfer ends at
-    // once), then waits for the thread.
-    ~TDownload() override;
+    // once) and waits at most kDownloadEndWaitMs for the thread.
+    ~TDownload();
+    TDownload(const TDownload&) = delete;
+    TDownload& operator=(const TDownload&) = delete;
 
-    int Downloaded() const { return FDownloaded.load(); }
-
-protected:
-    void Execute() override;
+    int Downloaded() const;
+    bool Finished() const;
 
 private:
-    std::string FUrl;
-    std::string FFolder;
-    HWND FWindow;
-    UINT FDoneMsg;
-    LPARAM FDoneTag;
-    std::atomic<bool> FTerminated{false};
-    std::atomic<int> FDownloaded{0};
-    TInternetHandleSlot FSession;
-    TInternetHandleSlot FRequest;
+    struct TState;
+    static DWORD WINAPI ThreadProc(void* param);
+    static void Run(TState& state);
+
+    std::shared_ptr<TState> FState;
+    HANDLE FThread = nullptr;
 };
 
 } // namespace qov
