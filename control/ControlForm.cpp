@@ -186,6 +186,14 @@ void TQovPlayerCtrl::SetFrameColor(HWND frame, COLORREF color, COLORREF& field)
         InvalidateRect(frame, nullptr, TRUE);
 }
 
+bool TQovPlayerCtrl::SetFormCursor(LPARAM lp)
+{
+    if (LOWORD(lp) != HTCLIENT)
+        return false;
+    SetCursor(CursorOf(FProps.Cursor));
+    return true;
+}
+
 void TQovPlayerCtrl::OnTimer(UINT_PTR id)
 {
     // timActiveNails lays out the thumbnail strip and timerAutoConnect
@@ -284,10 +292,8 @@ LRESULT TQovPlayerCtrl::FormMessage(UINT msg, WPARAM wp, LPARAM lp)
         FireEvent0(5);  // OnDblClick
         return 0;
     case WM_SETCURSOR:
-        if (LOWORD(lp) == HTCLIENT) {
-            SetCursor(CursorOf(FProps.Cursor));
+        if (SetFormCursor(lp))
             return TRUE;
-        }
         break;
     case WM_MOUSEACTIVATE:
         if (FInPlaceActive && !FUIActive)
@@ -330,10 +336,8 @@ LRESULT TQovPlayerCtrl::FrameMessage(HWND frame, UINT msg, WPARAM wp, LPARAM lp)
     case WM_CHAR:
         return FormMessage(msg, wp, lp);
     case WM_SETCURSOR:
-        if (LOWORD(lp) == HTCLIENT) {
-            SetCursor(CursorOf(FProps.Cursor));
+        if (SetFormCursor(lp))
             return TRUE;
-        }
         break;
     case WM_MOUSEACTIVATE:
         return FormMessage(msg, wp, lp);

@@ -71,6 +71,30 @@ function(qov_control_test_setup)
            COMMAND ${QOV_ROOT}/cmake/wine-run.sh regsvr32 /s QovPlayer.ocx
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   set_tests_properties(control_register PROPERTIES FIXTURES_SETUP qov_control_registered TIMEOUT 120)
+  # A script makes the control by ProgID under Wine's cscript.
+  string(REPLACE "/" "\\" script "Z:${QOV_ROOT}/tests/control/script_defaults.js")
+  add_test(NAME control_script_defaults COMMAND ${QOV_ROOT}/cmake/wine-run.sh cscript //nologo ${script}
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  set_tests_properties(control_script_defaults PROPERTIES FIXTURES_REQUIRED qov_control_registered TIMEOUT 120
+                       PASS_REGULAR_EXPRESSION "script defaults passed" FAIL_REGULAR_EXPRESSION "FAIL")
+  # The popup menu's captions with Chinese (PRC) as the system's language.
+  if(TARGET control_wtest_automation)
+    add_test(NAME control_menu_chinese
+             COMMAND env LC_ALL=zh_CN.UTF-8 ${QOV_ROOT}/cmake/wine-run.sh $<TARGET_FILE:control_wtest_automation>
+                     --gtest_filter=Automation.MenuCaptionsFollowTheSystemLanguage
+             WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    set_tests_properties(control_menu_chinese PROPERTIES FIXTURES_REQUIRED qov_control_registered TIMEOUT 120
+                         PASS_REGULAR_EXPRESSION "menu language 0x0804" FAIL_REGULAR_EXPRESSION "FAILED")
+  endif()
+  # Register from a folder with a blank and unregister, in a scratch prefix.
+  if(TARGET control_wtest_registration)
+    add_test(NAME control_register_roundtrip
+             COMMAND bash ${QOV_ROOT}/tests/control/register_roundtrip.sh ${CMAKE_BINARY_DIR}/bin
+                     $<TARGET_FILE:control_wtest_registration>
+             WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    set_tests_properties(control_register_roundtrip PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION
+                         "register round trip passed")
+  endif()
   file(GLOB tests CONFIGURE_DEPENDS ${QOV_ROOT}/tests/control/wtest_*.cpp)
   foreach(f ${tests})
     get_filename_component(name ${f} NAME_WE)
@@ -79,3 +103,11 @@ function(qov_control_test_setup)
     endif()
   endforeach()
 endfunction()
+
+# bench_control: create/activate/deactivate/destroy cycles and the cost of a
+# member call by vtable, by dispid and by name (Windows; run under Wine with
+# QovPlayer.ocx registered).
+add_executable(bench_control ${QOV_ROOT}/tools/bench/bench_control.cpp ${QOV_ROOT}/tools/bench/BenchSupport.cpp)
+qov_gbk(bench_control)
+target_link_libraries(bench_control PRIVATE qov_ole_host qov_writer)
+add_dependencies(bench_control QovPlayer)

@@ -340,6 +340,9 @@ private:
     void SendViewChange();
     // The form's properties after a load: window, colours and font follow.
     void ApplyLoadedProperties(const TFormProperties& props);
+    HRESULT InvokeByName(const wchar_t* name, WORD flags, DISPPARAMS* params, VARIANT* result);
+    // WM_SETCURSOR of the form and its frames: the form's Cursor.
+    bool SetFormCursor(LPARAM lp);
 
     std::atomic<ULONG> FRefs{1};
     bool FInitialized = false;

@@ -810,6 +810,23 @@ HRESULT TQovPlayerCtrl::HandsOffStorage()
     return S_OK;
 }
 
+// A member of IQovPlayer by name through Invoke, as a script reaches it; the
+// error texts are dropped.
+HRESULT TQovPlayerCtrl::InvokeByName(const wchar_t* name, WORD flags, DISPPARAMS* params, VARIANT* result)
+{
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr))
+        return hr;
+    EXCEPINFO excep{};
+    hr = Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, result, &excep, nullptr);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    return hr;
+}
+
 // Every property with a get and a put, by name in the bag, set through its
 // put as a script would; a value that cannot be read, converted or set is
 // skipped.
@@ -818,22 +835,12 @@ HRESULT TQovPlayerCtrl::Load(IPropertyBag* bag, IErrorLog* log)
     if (!bag)
         return E_POINTER;
     for (const wchar_t* name : kPropertyBagNames) {
-        DISPID id = DISPID_UNKNOWN;
-        LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
-        if (FAILED(GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
-            continue;
         VARIANT value;
         VariantInit(&value);
         if (SUCCEEDED(bag->Read(name, &value, log))) {
             DISPID named = DISPID_PROPERTYPUT;
             DISPPARAMS params{&value, &named, 1, 1};
-            EXCEPINFO excep{};
-            WORD flags = value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN ? DISPATCH_PROPERTYPUTREF | DISPATCH_PROPERTYPUT
-                                                                           : DISPATCH_PROPERTYPUT;
-            Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, nullptr, &excep, nullptr);
-            SysFreeString(excep.bstrSource);
-            SysFreeString(excep.bstrDescription);
-            SysFreeString(excep.bstrHelpFile);
+            InvokeByName(name, DISPATCH_PROPERTYPUT, &params, nullptr);
         }
         VariantClear(&value);
     }
@@ -845,18 +852,10 @@ HRESULT TQovPlayerCtrl::Save(IPropertyBag* bag, BOOL clearDirty, BOOL)
     if (!bag)
         return E_POINTER;
     for (const wchar_t* name : kPropertyBagNames) {
-        DISPID id = DISPID_UNKNOWN;
-        LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
-        if (FAILED(GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
-            continue;
         VARIANT value;
         VariantInit(&value);
         DISPPARAMS none{nullptr, nullptr, 0, 0};
-        EXCEPINFO excep{};
-        HRESULT hr = Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, &excep, nullptr);
-        SysFreeString(excep.bstrSource);
-        SysFreeString(excep.bstrDescription);
-        SysFreeString(excep.bstrHelpFile);
+        HRESULT hr = InvokeByName(name, DISPATCH_PROPERTYGET, &none, &value);
         if (SUCCEEDED(hr))
             hr = bag->Write(name, &value);
         VariantClear(&value);

@@ -36,27 +36,31 @@ LRESULT CALLBACK HostProc(HWND window, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcA(window, msg, wp, lp);
 }
 
-HWND MakeHostWindow()
+// One container window for the test program, made on first use and kept: a
+// mapped top-level window that goes away costs seconds under Wine without a
+// window manager.
+HWND HostWindow()
 {
-    static bool registered = false;
-    if (!registered) {
+    static HWND window = nullptr;
+    if (window)
+        return window;
+    {
         WNDCLASSA wc{};
         wc.lpfnWndProc = HostProc;
         wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = kHostClass;
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         RegisterClassA(&wc);
-        registered = true;
     }
-    HWND w = CreateWindowExA(WS_EX_TOPMOST, kHostClass, "host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 640,
+    window = CreateWindowExA(WS_EX_TOPMOST, kHostClass, "host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 640,
                              480, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    UpdateWindow(w);
-    return w;
+    UpdateWindow(window);
+    return window;
 }
 
 } // namespace
 
-TControlHost::TControlHost() : FWindow((OleInitialize(nullptr), MakeHostWindow())), FOle(FWindow)
+TControlHost::TControlHost() : FWindow((OleInitialize(nullptr), HostWindow())), FOle(FWindow)
 {
     FOle.SetEventHandler([this](DISPID id, DISPPARAMS* params) {
         TRecordedEvent e;
@@ -84,7 +88,6 @@ TControlHost::TControlHost() : FWindow((OleInitialize(nullptr), MakeHostWindow()
 TControlHost::~TControlHost()
 {
     Destroy();
-    DestroyWindow(FWindow);
     OleUninitialize();
 }
 

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# regsvr32 round trip in a scratch Wine prefix, so that the tests sharing the
+# test prefix keep the registered class: QovPlayer.ocx registered from a
+# folder whose path holds a blank (the registry must hold the short path and
+# the class must load from it), then unregistered (no key may be left).
+# Usage: register_roundtrip.sh <bin folder> <registration test program>
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+bin="$1"
+test_program="$2"
+source_prefix="${QOV_WINEPREFIX:-$here/build/wineprefix}"
+scratch="$(mktemp -d /tmp/qov_register.XXXXXX)"
+cleanup() {
+  WINEPREFIX="$scratch/prefix" wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# The prefix shares its files by hard links; the registry files, which the
+# scratch wineserver rewrites, are copies.
+cp -al "$source_prefix" "$scratch/prefix"
+for f in system.reg user.reg userdef.reg; do
+  rm -f "$scratch/prefix/$f"
+  cp "$source_prefix/$f" "$scratch/prefix/$f"
+done
+rm -f "$scratch/prefix/wineserver"
+
+folder="$scratch/Qov Player Folder"
+mkdir -p "$folder"
+cp "$bin/QovPlayer.ocx" "$folder/"
+ocx="Z:$(echo "$folder/QovPlayer.ocx" | tr / '\\')"
+
+export QOV_WINEPREFIX="$scratch/prefix"
+run() { "$here/cmake/wine-run.sh" "$@"; }
+
+run regsvr32 /s "$ocx"
+QOV_REGISTERED_PATH="$ocx" run "$test_program" --gtest_filter='Registration.*'
+run regsvr32 /s /u "$ocx"
+QOV_EXPECT_UNREGISTERED=1 run "$test_program" --gtest_filter='Registration.*'
+echo "register round trip passed"
