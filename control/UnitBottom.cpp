@@ -351,16 +351,8 @@ bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
     }
     nail->SetSeconds(seconds);
     FColumns = ClientColumns();
-    if (FCount > 0) {
-        const TNail* p = FNails[FCount - 1].get();
-        if (FCount % FColumns != 0) {
-            nail->FLeft = p->Right() + kNailGap;
-            nail->FTop = p->Top();
-        } else {
-            nail->FLeft = FNails[0]->Left();
-            nail->FTop = p->Bottom() + kNailGap;
-        }
-    }
+    if (FCount > 0)
+        PlaceAfter(nail.get(), FCount);
     nail->FIndex = FCount;
     FNails[FCount++] = std::move(nail);
     UpdateScroll();
@@ -444,19 +436,24 @@ void TNailsFrame::FollowPosition(int32_t seconds)
         SetScroll(found->Top() - kNailGap);
 }
 
+void TNailsFrame::PlaceAfter(TNail* nail, int index)
+{
+    // Right of the nail before it, or the first of a new row under it.
+    const TNail* p = FNails[index - 1].get();
+    if (index % FColumns != 0) {
+        nail->FLeft = p->Right() + kNailGap;
+        nail->FTop = p->Top();
+    } else {
+        nail->FLeft = FNails[0]->Left();
+        nail->FTop = p->Bottom() + kNailGap;
+    }
+}
+
 void TNailsFrame::PlaceNail(int index)
 {
     if (index < 1 || index >= kMaxNails || index >= FCount || FColumns < 1)
         return;
-    const TNail* p = FNails[index - 1].get();
-    TNail* q = FNails[index].get();
-    if (index % FColumns != 0) {
-        q->FLeft = p->Right() + kNailGap;
-        q->FTop = p->Top();
-    } else {
-        q->FLeft = FNails[0]->Left();
-        q->FTop = p->Bottom() + kNailGap;
-    }
+    PlaceAfter(FNails[index].get(), index);
     UpdateScroll();
 }
 

@@ -166,6 +166,8 @@ private:
     void SetScroll(int position);
     int ClientColumns() const;
     TNail* NailAt(int x, int y) const;
+    // Puts nail (to be or being at index >= 1) into the grid of FColumns.
+    void PlaceAfter(TNail* nail, int index);
     void ApplyLook(TNail* nail);
     void ReadFonts();
 
