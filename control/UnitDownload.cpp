@@ -88,6 +88,30 @@ std::string MakeControlTempFolder()
     return folder;
 }
 
+void RemoveControlTempFolder(const std::string& folder)
+{
+    if (folder.empty() || folder.find("\\QovPlayer\\") == std::string::npos)
+        return;
+    std::string base = folder;
+    if (base.back() != '\\')
+        base += '\\';
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((base + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveControlTempFolder(base + name + "\\");
+            else
+                DeleteFileA((base + name).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(base.c_str());
+}
+
 void TInternetHandleSlot::Put(HINTERNET handle)
 {
     std::lock_guard<std::mutex> lock(FLock);

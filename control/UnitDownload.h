@@ -22,6 +22,8 @@ std::string UrlDirectory(const std::string& locator);
 // players never share downloads. Created with its "nails" subfolder; ends in
 // a backslash.
 std::string MakeControlTempFolder();
+// Removes such a folder with everything in it (when its control goes).
+void RemoveControlTempFolder(const std::string& folder);
 
 // Holds the internet handle a download is using, so that another thread can
 // close it and end a stalled transfer at once. Whoever takes the handle out

@@ -130,3 +130,23 @@ TEST(NailsRecord, PictureKindsByExtension)
     EXPECT_EQ(NailPictureKind("a.png"), npkNone);
     EXPECT_EQ(NailPictureKind("jpg"), npkNone);
 }
+
+TEST(NailsList, HostileListsKeepWhatCameBeforeTheBadLine)
+{
+    // A million lines: still 120 entries, the last line's among them.
+    std::string big;
+    for (int i = 0; i < 1000000; ++i)
+        big += std::to_string(i) + "000=p.jpg\n";
+    const auto e = EntriesOf(big);
+    ASSERT_EQ(e.size(), 120u);
+    EXPECT_EQ(e.back().Seconds, 999999);
+    // NUL bytes: in a value the line is skipped, in a name the reading ends.
+    const std::string nul(1, '\0');
+    EXPECT_EQ(EntriesOf("0=a.jpg\n1000=b" + nul + ".jpg\n2000=c.jpg\n3" + nul + "0=d.jpg\n4000=e.jpg\n").size(), 2u);
+    // A GBK value keeps its bytes.
+    const auto g = EntriesOf("0=\xCB\xF5\xC2\xD4.jpg\n");
+    ASSERT_EQ(g.size(), 1u);
+    EXPECT_EQ(g[0].Path, "C:\\rec\\nails\\\xCB\xF5\xC2\xD4.jpg");
+    EXPECT_TRUE(EntriesOf("").empty());
+    EXPECT_TRUE(EntriesOf("\r\n\r\n").empty());
+}

@@ -34,6 +34,11 @@ TEST(NailsUrl, DirectoryIsTheLocatorUpToItsLastSlash)
     EXPECT_NE(a, b);
     EXPECT_NE(a.find("\\QovPlayer\\"), std::string::npos);
     EXPECT_TRUE(FileExists(a + "nails"));
+    WriteWholeFile(a + "nails\\sub\\x.jpg", "x");
+    RemoveControlTempFolder(a);
+    EXPECT_FALSE(FileExists(a));
+    EXPECT_TRUE(FileExists(b));
+    RemoveControlTempFolder(b);
 }
 
 TEST_F(NailsDownloadTest, ListAndPicturesFromTheServerFillTheStrip)
