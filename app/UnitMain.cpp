@@ -144,6 +144,7 @@ TfrmMain::TfrmMain(TPlayerControlFactory factory, std::vector<std::wstring> para
     FMru->Loaded();
 
     SetTimer(FWindow, RefreshTimer, 100, nullptr);
+    FMade = true;
 }
 
 TfrmMain::~TfrmMain()
@@ -481,7 +482,9 @@ LRESULT TfrmMain::Handle(UINT msg, WPARAM wParam, LPARAM lParam)
         KillTimer(FWindow, RefreshTimer);
         FMru->ForgetFileMenu();
         FControl.reset();
-        if (FQuitOnClose)
+        // A window that failed in its making ends nothing: its failure is
+        // still to be shown.
+        if (FQuitOnClose && FMade)
             PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY:

@@ -100,6 +100,7 @@ private:
     TfrmURL* FURLDialog = nullptr;
     std::vector<std::wstring> FParameters;
     bool FQuitOnClose;
+    bool FMade = false;
     bool FShown = false;
     bool FTracking = false;
     bool FInTick = false;
