@@ -7,6 +7,31 @@
 
 namespace qov::host {
 
+namespace {
+
+// An IDispatch known only by its dispids: no type information, no names.
+class TDispidDispatch : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        if (count)
+            *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    {
+        if (info)
+            *info = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    {
+        return DISP_E_UNKNOWNNAME;
+    }
+};
+
+} // namespace
+
 // ---------------------------------------------------------------------------
 // TOleSite: client site, in-place site, control site, in-place frame,
 // container and ambient properties, all one object owned by the host.
@@ -16,7 +41,7 @@ class TOleSite final : public IOleClientSite,
                        public IOleControlSite,
                        public IOleInPlaceFrame,
                        public IOleContainer,
-                       public IDispatch {
+                       public TDispidDispatch {
 public:
     explicit TOleSite(TOleHost* host) : FHost(host) {}
 
@@ -173,22 +198,6 @@ public:
     HRESULT STDMETHODCALLTYPE LockContainer(BOOL) override { return S_OK; }
 
     // IDispatch: the ambient properties.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
-    {
-        if (count)
-            *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
-    {
-        if (info)
-            *info = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
-    {
-        return DISP_E_UNKNOWNNAME;
-    }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
                                      EXCEPINFO*, UINT*) override
     {
@@ -232,7 +241,7 @@ private:
 // TEventSink: answers the control's event interface and hands every call to
 // the host's handler.
 
-class TEventSink final : public IDispatch {
+class TEventSink final : public TDispidDispatch {
 public:
     TEventSink(TOleHost* host, REFIID events) : FHost(host), FEvents(events) {}
     void Detach() { FHost = nullptr; }
@@ -256,22 +265,6 @@ public:
         if (n == 0)
             delete this;
         return static_cast<ULONG>(n);
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
-    {
-        if (count)
-            *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override
-    {
-        if (info)
-            *info = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
-    {
-        return DISP_E_UNKNOWNNAME;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                      UINT*) override
