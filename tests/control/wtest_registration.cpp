@@ -84,7 +84,6 @@ std::wstring TypeText(ITypeInfo* info, const TYPEDESC& t)
     case VT_BOOL: return L"VARIANT_BOOL";
     case VT_I4: return L"long";
     case VT_I2: return L"short";
-    case VT_UI4: return L"DWORD";
     case VT_BSTR: return L"BSTR";
     case VT_HRESULT: return L"HRESULT";
     case VT_VOID: return L"void";
@@ -119,8 +118,7 @@ const TMember kMembers[] = {
     {L"AxBorderStyle", 4, G, false, L"TxActiveFormBorderStyle", L"Value"},
     {L"AxBorderStyle", 4, P, false, L"TxActiveFormBorderStyle", L"Value"},
     {L"Caption", -518, G, false, L"BSTR", L"Value"}, {L"Caption", -518, P, false, L"BSTR", L"Value"},
-    // OLE_COLOR is the DWORD of its declaration.
-    {L"Color", -501, G, false, L"DWORD", L"Value"}, {L"Color", -501, P, false, L"DWORD", L"Value"},
+    {L"Color", -501, G, false, L"OLE_COLOR", L"Value"}, {L"Color", -501, P, false, L"OLE_COLOR", L"Value"},
     {L"Font", -512, G, false, L"*IFontDisp", L"Value"}, {L"Font", -512, P, false, L"*IFontDisp", L"Value"},
     {L"KeyPreview", 5, G, false, L"VARIANT_BOOL", L"Value"}, {L"KeyPreview", 5, P, false, L"VARIANT_BOOL", L"Value"},
     {L"PixelsPerInch", 6, G, false, L"long", L"Value"}, {L"PixelsPerInch", 6, P, false, L"long", L"Value"},
