@@ -56,10 +56,19 @@ HRESULT CreateQovPlayerCtrl(REFIID iid, void** out)
         control = new TQovPlayerCtrl();
         control->Initialize();
     } catch (...) {
+        HRESULT hr = E_FAIL;
+        try {
+            throw;
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        } catch (const EOleError& e) {
+            hr = e.Result();
+        } catch (...) {
+        }
         if (control)
             control->Release();
         HandlerFailure("TQovPlayerCtrl.Create");
-        return E_OUTOFMEMORY;
+        return hr;
     }
     HRESULT hr = control->QueryInterface(iid, out);
     control->Release();
