@@ -12,21 +12,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "QovPlayerTLB.h"  // TStatus
+
 namespace qov::app {
 
 class EControlError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-// TStatus of the control (the states the window acts on).
-enum TPlayState : int {
-    vpClosed = 0,
-    vpOpened = 1,
-    vpPlaying = 2,
-    vpPaused = 3,
-    vpStopped = 4,
-    vpScanForward = 5,
 };
 
 class IPlayerControl {
