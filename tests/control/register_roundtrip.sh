@@ -9,7 +9,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 bin="$1"
 test_program="$2"
 source_prefix="${QOV_WINEPREFIX:-$here/build/wineprefix}"
-scratch="$(mktemp -d /tmp/qov_register.XXXXXX)"
+# Beside the build, on the prefix's file system (the copy is made of hard links).
+scratch="$(cd "$(mktemp -d "$bin/../qov_register.XXXXXX")" && pwd)"
 cleanup() {
   WINEPREFIX="$scratch/prefix" wineserver -k >/dev/null 2>&1 || true
   rm -rf "$scratch"
