@@ -10,6 +10,7 @@
 #include <atomic>
 #include <thread>
 
+#include "RegisterControl.h"
 #include "UnitMain.h"
 
 using namespace qov::app;
@@ -139,6 +140,15 @@ TEST_F(MainWindow, LabelAndBarFollowTheRecording)
 TEST_F(MainWindow, MenuCommandsAndCheckMarks)
 {
     Make();
+    HMENU bar = GetMenu(Form->Handle());
+    ASSERT_EQ(GetMenuItemCount(bar), 2);
+    EXPECT_EQ(GetMenuItemCount(Form->miFile()), 6);
+    EXPECT_EQ(GetMenuItemCount(Form->miControl()), 5);  // the hidden item is left out
+    char caption[64] = "";
+    GetMenuStringA(bar, 1, caption, sizeof caption, MF_BYPOSITION);
+    EXPECT_STREQ(caption, "控制");
+    GetMenuStringA(Form->miControl(), cmPlay, caption, sizeof caption, MF_BYCOMMAND);
+    EXPECT_STREQ(caption, "播放\tCtrl+P");
     for (UINT id : {cmPlay, cmPause, cmStop, cmScanForward, cmClose})
         SendMessageA(Form->Handle(), WM_COMMAND, id, 0);
     EXPECT_EQ(Control->Calls,
@@ -284,12 +294,9 @@ TEST_F(MainWindow, ControlThatCannotBeMadeFailsTheWindow)
 TEST(MainWindowControl, EmbedsTheControlWithNothingOpen)
 {
     ASSERT_HRESULT_SUCCEEDED(OleInitialize(nullptr));
-    HMODULE library = LoadLibraryA("QovPlayer.ocx");
-    ASSERT_NE(library, nullptr);
-    auto registerServer = reinterpret_cast<HRESULT(__stdcall*)()>(
-        reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_HRESULT_SUCCEEDED(registerServer());
+    RegisterControlBesideTests();
+    if (HasFatalFailure())
+        return;
     {
         std::vector<std::string> reports;
         SetApplicationExceptionHandler([&](const std::string& message) { reports.push_back(message); });
