@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <ole2.h>
 #include <shellapi.h>
 
 #include <atomic>
 #include <thread>
 
-#include "RegisterControl.h"
 #include "UnitMain.h"
 
 using namespace qov::app;
@@ -287,38 +285,4 @@ TEST_F(MainWindow, ControlThatCannotBeMadeFailsTheWindow)
                           {}, false),
                  EControlError);
     EXPECT_EQ(FindWindowA("TfrmMain", nullptr), nullptr);
-}
-
-// The real control, registered from the test's folder: made from the stored
-// record, placed above the panel and read through dispatch.
-TEST(MainWindowControl, EmbedsTheControlWithNothingOpen)
-{
-    ASSERT_HRESULT_SUCCEEDED(OleInitialize(nullptr));
-    RegisterControlBesideTests();
-    if (HasFatalFailure())
-        return;
-    {
-        std::vector<std::string> reports;
-        SetApplicationExceptionHandler([&](const std::string& message) { reports.push_back(message); });
-        TfrmMain form(CreateQovPlayerControl, {}, false);
-        form.mru().SetAutoSave(false);
-        form.timerRefreshTimer();
-        EXPECT_EQ(Text(form.labTime()), "  00:00:00 / 00:00:00  ");
-        EXPECT_EQ(GetScrollPos(form.sb(), SB_CTL), 0);
-        EXPECT_EQ(form.QovPlayer()->Status(), vpClosed);
-        EXPECT_EQ(form.QovPlayer()->URL(), L"");
-        HWND control = nullptr;
-        for (HWND child = GetWindow(form.Handle(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-            if (child != form.Panel1())
-                control = child;
-        ASSERT_NE(control, nullptr);
-        RECT controlRect, panelRect;
-        GetWindowRect(control, &controlRect);
-        GetWindowRect(form.Panel1(), &panelRect);
-        EXPECT_LE(controlRect.bottom, panelRect.top);
-        SendMessageA(form.Handle(), WM_CLOSE, 0, 0);
-        EXPECT_TRUE(reports.empty()) << reports.front();
-        SetApplicationExceptionHandler(nullptr);
-    }
-    OleUninitialize();
 }

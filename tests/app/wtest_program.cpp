@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include "RegisterControl.h"
 
 namespace {
 
@@ -37,11 +36,22 @@ std::string Text(HWND window)
     return text;
 }
 
+// Registers the QovPlayer.ocx beside the test program (what regsvr32 does).
+void RegisterControl()
+{
+    HMODULE library = LoadLibraryA("QovPlayer.ocx");
+    ASSERT_NE(library, nullptr);
+    auto registerServer = reinterpret_cast<HRESULT(__stdcall*)()>(
+        reinterpret_cast<void*>(GetProcAddress(library, "DllRegisterServer")));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_HRESULT_SUCCEEDED(registerServer());
+}
+
 } // namespace
 
 TEST(Program, StartsWithNothingOpenAndEndsOnClose)
 {
-    RegisterControlBesideTests();
+    RegisterControl();
     if (HasFatalFailure())
         return;
     STARTUPINFOA startup{};
@@ -67,6 +77,15 @@ TEST(Program, StartsWithNothingOpenAndEndsOnClose)
     EXPECT_EQ(Text(label), "  00:00:00 / 00:00:00  ");
     EXPECT_EQ(GetScrollPos(bar, SB_CTL), 0);
     EXPECT_NE(GetMenu(found.Main), nullptr);
+    // The control's window fills the client area above the panel.
+    HWND control = GetWindow(found.Main, GW_CHILD);
+    while (control == panel)
+        control = GetWindow(control, GW_HWNDNEXT);
+    ASSERT_NE(control, nullptr);
+    RECT controlRect, panelRect;
+    GetWindowRect(control, &controlRect);
+    GetWindowRect(panel, &panelRect);
+    EXPECT_EQ(controlRect.bottom, panelRect.top);
 
     PostMessageA(found.Main, WM_CLOSE, 0, 0);
     ASSERT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
