@@ -92,6 +92,7 @@ void TQovPlayerCtrl::CreateForm()
 
 void TQovPlayerCtrl::DestroyForm() noexcept
 {
+    FreePictureArea();
     if (FForm) {
         KillTimer(FForm, kTimerActiveNails);
         KillTimer(FForm, kTimerAutoConnect);
@@ -240,6 +241,8 @@ LRESULT CALLBACK TQovPlayerCtrl::FrameProc(HWND window, UINT msg, WPARAM wp, LPA
 
 LRESULT TQovPlayerCtrl::FormMessage(UINT msg, WPARAM wp, LPARAM lp)
 {
+    if (LRESULT result = 0; PictureMessage(msg, wp, lp, result))
+        return result;
     switch (msg) {
     case WM_SIZE:
         LayoutForm();
@@ -309,6 +312,8 @@ LRESULT TQovPlayerCtrl::FormMessage(UINT msg, WPARAM wp, LPARAM lp)
 
 LRESULT TQovPlayerCtrl::FrameMessage(HWND frame, UINT msg, WPARAM wp, LPARAM lp)
 {
+    if (LRESULT result = 0; frame == FDetail && DetailMessage(msg, wp, lp, result))
+        return result;
     switch (msg) {
     case WM_ERASEBKGND: {
         RECT r;

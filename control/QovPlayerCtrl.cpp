@@ -579,8 +579,8 @@ HRESULT TQovPlayerCtrl::FastReverse()
 }
 
 // ---------------------------------------------------------------------------
-// Display modes. Without a play thread a change only stores the mode and
-// tells the host.
+// Display modes (menu commands and the picture: PictureArea.cpp). Without a
+// play thread a change only stores the mode and tells the host.
 
 void TQovPlayerCtrl::SetDisplayMode(::TDisplayMode mode)
 {
@@ -592,25 +592,6 @@ void TQovPlayerCtrl::SetDisplayMode(::TDisplayMode mode)
     FireEvent(203, &arg, 1);  // OnDisplayModeChanged
 }
 
-void TQovPlayerCtrl::miAdaptiveClick()
-{
-    if (FDisplayMode != dmAdaptive)
-        SetDisplayMode(dmAdaptive);
-}
-
-void TQovPlayerCtrl::miFullClick()
-{
-    if (FDisplayMode == dmFull)
-        return;
-    FPrevDisplayMode = FDisplayMode;
-    SetDisplayMode(dmFull);
-}
-
-void TQovPlayerCtrl::miOriginalClick()
-{
-    if (FDisplayMode != dmOriginal)
-        SetDisplayMode(dmOriginal);
-}
 
 HRESULT TQovPlayerCtrl::get_DisplayMode(::TDisplayMode* Value)
 {

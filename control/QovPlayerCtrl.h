@@ -305,6 +305,24 @@ private:
     void miFullClick();
     void miOriginalClick();
     void SetDisplayMode(::TDisplayMode mode);
+
+    // --- picture area and display modes (PictureArea.cpp)
+    class TDetailFrame& DetailFrame();
+    void FreePictureArea() noexcept;
+    // Engine paints, full-screen requests and the display-mode sub-menu of
+    // the form; false for messages left to the form.
+    bool PictureMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+    // Messages of the picture frame's window.
+    bool DetailMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+    void PaintDirtyRect(WPARAM wp, LPARAM lp);
+    // The picture in the picture frame or the full-screen window.
+    void ApplyDisplayMode();
+    void RequestRepaint();
+    void frmDetailResize();
+    void ChangeDisplayMode(::TDisplayMode mode);
+    // WM_FULLSCREEN_EXIT from the full-screen window with this id.
+    void ExitFullScreen(LPARAM id);
+    void miDisplayModeClick();
     void DoOpen(const std::string& locator);
     void DoClose();
     class TQovStream* LiveReader() const;
@@ -373,6 +391,8 @@ private:
     bool FAutoConnect = true;
     bool FEnableCache = true;
     bool FDecoderHeld = false;
+    class TDetailFrame* FDetailFrame = nullptr;     // picture frame of FDetail
+    class TfrmFullScreen* FFullScreen = nullptr;    // in dmFull with a source
 
     // OLE embedding state.
     ITypeInfo* FTypeInfo = nullptr;
