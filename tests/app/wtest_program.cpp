@@ -60,6 +60,17 @@ TEST(Program, StartsWithNothingOpenAndEndsOnClose)
     char line[] = "QovPlayer.exe";
     ASSERT_TRUE(CreateProcessA("QovPlayer.exe", line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process));
+    // A program left waiting (on a message box, say) does not outlive the test.
+    struct TEnd {
+        PROCESS_INFORMATION& Info;
+        ~TEnd()
+        {
+            if (WaitForSingleObject(Info.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(Info.hProcess, 99);
+            CloseHandle(Info.hThread);
+            CloseHandle(Info.hProcess);
+        }
+    } end{process};
     TFound found{process.dwProcessId};
     for (int i = 0; i < 200 && !found.Main; ++i) {
         Sleep(50);
@@ -92,6 +103,4 @@ TEST(Program, StartsWithNothingOpenAndEndsOnClose)
     DWORD code = 99;
     GetExitCodeProcess(process.hProcess, &code);
     EXPECT_EQ(code, 0u);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }
