@@ -8,6 +8,7 @@
 
 #include "ComSupport.h"
 #include "QovPlayerCtrl.h"
+#include "QovStream.h"
 
 namespace qov {
 
@@ -18,7 +19,7 @@ const char* const kNailsWindowClass = "TNailsFrame";
 namespace {
 
 constexpr UINT_PTR kTimerActiveNails = 1;  // timActiveNails, 1000 ms, enabled
-constexpr UINT_PTR kTimerAutoConnect = 2;  // timerAutoConnect, 3000 ms, started by the play logic
+constexpr UINT_PTR kTimerAutoConnect = kAutoConnectTimerId;  // timerAutoConnect, 3000 ms, started by the play logic
 constexpr int kNailsHeight = 63;
 
 void RegisterWindowClasses()
@@ -200,7 +201,7 @@ void TQovPlayerCtrl::OnTimer(UINT_PTR id)
     // timActiveNails lays out the thumbnail strip and timerAutoConnect
     // reconnects a live source: neither has work without a source.
     if (id == kTimerAutoConnect)
-        KillTimer(FForm, kTimerAutoConnect);
+        timerAutoConnectTimer();
 }
 
 void TQovPlayerCtrl::OnMenuCommand(UINT id)
@@ -262,6 +263,21 @@ LRESULT TQovPlayerCtrl::FormMessage(UINT msg, WPARAM wp, LPARAM lp)
     }
     case WM_TIMER:
         OnTimer(wp);
+        return 0;
+    case WM_ENGINE_OPENED:
+        OnEngineOpened(wp);
+        return 0;
+    case WM_ENGINE_STATUS:
+        OnEngineStatus(wp);
+        return 0;
+    case WM_ENGINE_END:
+        OnEngineEnd();
+        return 0;
+    case WM_ENGINE_MARKER:
+        OnEngineMarker();
+        return 0;
+    case WM_QOV_LIVE_NOTE:
+        OnLiveNote(lp);
         return 0;
     case WM_CONTEXTMENU: {
         POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};

@@ -128,7 +128,7 @@ TQovPlayerCtrl::~TQovPlayerCtrl()
     // buffers, the decoder reference and the window go regardless.
     if (FInitialized) {
         try {
-            DoClose();
+            CloseByState();
         } catch (...) {
             HandlerFailure("TQovPlayerCtrl.Destroy");
         }
@@ -526,54 +526,9 @@ HRESULT TQovPlayerCtrl::put_Cursor(SHORT Value)
 }
 
 // ---------------------------------------------------------------------------
-// Play control. Opening and the play state machine are not built yet: these
-// members complete without doing anything.
-
-void TQovPlayerCtrl::DoOpen(const std::string&) {}
-
-void TQovPlayerCtrl::DoClose() {}
-
-HRESULT TQovPlayerCtrl::LoadFile(BSTR Filename)
-{
-    return Open(Filename);
-}
+// Play control: PlayState.cpp.
 
 HRESULT TQovPlayerCtrl::SendScript(BSTR)
-{
-    return S_OK;
-}
-
-HRESULT TQovPlayerCtrl::Open(BSTR Filename)
-{
-    return MemberBoundary(IID_IQovPlayer, [&] { DoOpen(AnsiOf(Filename)); });
-}
-
-HRESULT TQovPlayerCtrl::Play()
-{
-    return S_OK;
-}
-
-HRESULT TQovPlayerCtrl::Pause()
-{
-    return S_OK;
-}
-
-HRESULT TQovPlayerCtrl::Stop()
-{
-    return S_OK;
-}
-
-HRESULT TQovPlayerCtrl::Close()
-{
-    return MemberBoundary(IID_IQovPlayer, [&] { DoClose(); });
-}
-
-HRESULT TQovPlayerCtrl::FastForward()
-{
-    return S_OK;
-}
-
-HRESULT TQovPlayerCtrl::FastReverse()
 {
     return S_OK;
 }
@@ -724,7 +679,7 @@ HRESULT TQovPlayerCtrl::put_URL(BSTR Value)
 {
     return MemberBoundary(IID_IQovPlayer, [&] {
         if (!Trimmed(Value).empty())
-            DoOpen(AnsiOf(Value));
+            OpenLocator(LocatorOf(Value));
     });
 }
 
@@ -854,6 +809,8 @@ void TQovPlayerCtrl::EventSinkChanged(IUnknown* sink)
     if (FEvents)
         FEvents->Release();
     FEvents = events;
+    if (TQovStream* live = LiveReader())
+        live->SetSinkAttached(FEvents != nullptr);
 }
 
 void TQovPlayerCtrl::FireEvent(DISPID id, VARIANTARG* args, UINT count)

@@ -43,6 +43,15 @@ enum TQovMenuCommand : UINT {
     cmdAbout = 105,
 };
 
+// A locator handed in as a BSTR, in the system's ANSI code page without
+// best-fit mapping: a character the code page cannot hold raises instead of
+// becoming another (a name that opens a different file).
+std::string LocatorOf(const wchar_t* text);
+
+// Timer of the form that reconnects a live source (timerAutoConnect).
+constexpr UINT_PTR kAutoConnectTimerId = 2;
+constexpr UINT kAutoConnectMs = 3000;
+
 // Window classes of the form and its frames (hosts and tests find them by name).
 extern const char* const kFormWindowClass;     // "TQovPlayerCtrl"
 extern const char* const kDetailWindowClass;   // "TDetailFrame"
@@ -315,8 +324,6 @@ private:
     // Messages of the picture frame's window.
     bool DetailMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
     void PaintDirtyRect(WPARAM wp, LPARAM lp);
-    // The picture in the picture frame or the full-screen window.
-    void ApplyDisplayMode();
     void RequestRepaint();
     void frmDetailResize();
     void ChangeDisplayMode(::TDisplayMode mode);
@@ -326,6 +333,33 @@ private:
     void DoOpen(const std::string& locator);
     void DoClose();
     class TQovStream* LiveReader() const;
+
+    // --- open and play (PlayState.cpp)
+    // Open, LoadFile, URL put and the reconnect timer: Close, then DoOpen.
+    void OpenLocator(const std::string& locator);
+    std::string GetContainerURL();
+    std::string DownloadChannelFile(const std::string& locator);
+    void SetState(::TStatus state);
+    void DoPlay();
+    void DoPause();
+    void DoStop();
+    void DoFastForward();
+    void DoFastReverse();
+    void DoCancelOpen();
+    void CloseByState();
+    // Removes the queued engine messages and live notifications of the form.
+    void RemoveEngineMessages();
+    void ReplacePlayer(class TPlayThread* player);
+    void OnEngineOpened(WPARAM code);
+    void OnEngineStatus(WPARAM code);
+    void OnEngineEnd();
+    void OnEngineMarker();
+    void OnLiveNote(LPARAM note);
+    void timerAutoConnectTimer();
+    // The picture in the picture frame or the full-screen window.
+    void ApplyDisplayMode();
+    // Starts loading the thumbnails of the locator.
+    void LoadNails();
 
     // --- events
     // The one connection point, for IQovPlayerEvents: one sink at a time.

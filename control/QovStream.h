@@ -1,16 +1,98 @@
-// TQovStream: the control's live broadcast reader. It reads what the live
-// client learned from the login reply and the locator, under the names the
-// automation interface gives them.
+// TQovStream: the control's live broadcast reader. It stores what the live
+// client receives in the playback context (frames, key-frame index, the
+// picture's size) and hands every notification to the control window, whose
+// thread fires the host's events: a host's sink lives in the control's
+// apartment and may be called only there.
 #pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "UnitQovClient.h"
 
 namespace qov {
 
+// Posted to the control window for every live notification; lParam is a
+// TLiveNote that the window owns from then on (it frees it after firing, and
+// Close frees those still queued).
+constexpr UINT WM_QOV_LIVE_NOTE = WM_APP + 0x120;
+
+// Events of the live notifications (IQovPlayerEvents dispids).
+enum TLiveEvent : int32_t {
+    leScript = 204,
+    leIndex = 205,
+    leStreamSample = 206,
+    leString = 207,
+};
+
+// A frame record copy whose address fits the 32-bit integer of
+// OnStreamSample: in a 64-bit process it lies below 2 GB.
+class TLowBlock {
+public:
+    explicit TLowBlock(size_t size);
+    ~TLowBlock();
+    TLowBlock(const TLowBlock&) = delete;
+    TLowBlock& operator=(const TLowBlock&) = delete;
+    uint8_t* Data() const { return FData; }
+
+private:
+    uint8_t* FData = nullptr;
+};
+
+struct TLiveNote {
+    TLiveEvent Event = leString;
+    std::string Text;                  // script, index and string texts
+    std::unique_ptr<TLowBlock> Frame;  // the frame record (28-byte header and payload)
+};
+
+// Frees the note a WM_QOV_LIVE_NOTE message carries.
+inline void FreeLiveNote(LPARAM lp)
+{
+    delete reinterpret_cast<TLiveNote*>(lp);
+}
+
+// The frame store's size beyond which the stream asks the play thread to
+// drop what it no longer needs.
+constexpr int64_t kLivePurgeBytes = 0xF00000;
+
 class TQovStream : public TQovClient {
 public:
     using TQovClient::TQovClient;
+    ~TQovStream() override;
+
     std::string ChannelName() const { return Channel(); }
+
+    // Whether the control has a sink: frame records are copied for
+    // OnStreamSample only while one is connected.
+    void SetSinkAttached(bool attached) { FSinkAttached.store(attached); }
+    // The control changes the context's play thread only through this, so
+    // the stream never asks a freed play thread for a purge.
+    void SetPlayer(TThread* player);
+    // Stops the reader for good: once it returns (the stop acknowledged) no
+    // notification runs any more, also when a queued read would reconnect.
+    void Halt();
+
+protected:
+    void HandleStop() override;
+    void DoStreamHeader(int width, int height) override;
+    void DoError(int code) override;
+    void DoSample(const uint8_t* record) override;
+    void DoIndex(const std::string& text) override;
+    void DoScript(const std::string& text) override;
+    void DoString(const std::string& text) override;
+
+private:
+    void PostNote(std::unique_ptr<TLiveNote> note) const;
+    void PostText(TLiveEvent event, const std::string& text) const;
+
+    std::atomic<bool> FSinkAttached{false};
+    std::atomic<bool> FHalted{false};
+    std::mutex FPlayerLock;  // the context's play thread, as this thread uses it
 };
 
 } // namespace qov
