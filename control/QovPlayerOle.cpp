@@ -464,7 +464,10 @@ HRESULT TQovPlayerCtrl::SetObjectRects(LPCRECT pos, LPCRECT)
 {
     if (!pos)
         return E_POINTER;
-    MoveWindow(FForm, pos->left, pos->top, pos->right - pos->left, pos->bottom - pos->top, TRUE);
+    // The form's size follows its place in the container, as its extent does.
+    FProps.Width = pos->right - pos->left;
+    FProps.Height = pos->bottom - pos->top;
+    MoveWindow(FForm, pos->left, pos->top, FProps.Width, FProps.Height, TRUE);
     return S_OK;
 }
 
@@ -729,12 +732,6 @@ HRESULT TQovPlayerCtrl::Save(IStream* stream, BOOL clearDirty)
     if (!stream)
         return E_POINTER;
     try {
-        if (FInPlaceActive) {
-            RECT r;
-            GetWindowRect(FForm, &r);
-            FProps.Width = r.right - r.left;
-            FProps.Height = r.bottom - r.top;
-        }
         std::vector<uint8_t> record = WriteFormRecord(FProps);
         ULONG written = 0;
         HRESULT hr = stream->Write(record.data(), static_cast<ULONG>(record.size()), &written);

@@ -93,6 +93,11 @@ TEST(OleHost, ActivatesInPlaceAndPaintsThePictureArea)
     GetClientRect(picture, &r);
     EXPECT_EQ(r.right, 640);
     EXPECT_EQ(r.bottom, 480);
+    // The extent follows the place the container gives.
+    host.Ole().Move(RECT{0, 0, 320, 240});
+    const int ppi = GetDeviceCaps(GetDC(nullptr), LOGPIXELSX);
+    EXPECT_EQ(Extent(host.Ole().Control()).cx, MulDiv(320, 2540, ppi));
+    host.Ole().Move(RECT{0, 0, 640, 480});
 
     LONG color = -1;
     host.Player()->get_ScreenBackgroundColor(&color);
