@@ -265,7 +265,8 @@ void TfrmMain::SetLabel(const std::string& text)
 void TfrmMain::SetBar(int position)
 {
     position = position < 0 ? 0 : position > 100 ? 100 : position;
-    SetScrollPos(FBar, SB_CTL, position, TRUE);
+    if (GetScrollPos(FBar, SB_CTL) != position)  // no repaint for every tick
+        SetScrollPos(FBar, SB_CTL, position, TRUE);
 }
 
 void TfrmMain::OpenLocator(const std::wstring& name)
