@@ -77,6 +77,13 @@ function(qov_control_test_setup)
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   set_tests_properties(control_script_defaults PROPERTIES FIXTURES_REQUIRED qov_control_registered TIMEOUT 120
                        PASS_REGULAR_EXPRESSION "script defaults passed" FAIL_REGULAR_EXPRESSION "FAIL")
+  # A script's Open of a channel file the web server does not have.
+  string(REPLACE "/" "\\" script "Z:${QOV_ROOT}/tests/control/script_channel_download.js")
+  add_test(NAME control_script_channel_download COMMAND ${QOV_ROOT}/cmake/wine-run.sh cscript //nologo ${script}
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  set_tests_properties(control_script_channel_download PROPERTIES FIXTURES_REQUIRED qov_control_registered
+                       TIMEOUT 120 PASS_REGULAR_EXPRESSION "channel script (passed|skipped)"
+                       FAIL_REGULAR_EXPRESSION "FAIL")
   # The popup menu's captions with Chinese (PRC) as the system's language.
   if(TARGET control_wtest_automation)
     add_test(NAME control_menu_chinese
