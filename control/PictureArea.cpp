@@ -59,6 +59,16 @@ bool TQovPlayerCtrl::DetailMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resu
     return DetailFrame().Message(msg, wp, lp, result);
 }
 
+void TQovPlayerCtrl::ClosePicture()
+{
+    delete FFullScreen;
+    FFullScreen = nullptr;
+    if (FDetailFrame) {
+        FDetailFrame->imgPic.Visible = false;
+        InvalidateRect(FDetailFrame->Handle(), nullptr, TRUE);
+    }
+}
+
 void TQovPlayerCtrl::PaintDirtyRect(WPARAM wp, LPARAM lp)
 {
     auto* player = static_cast<TPlayThread*>(FContext.Player);

@@ -147,8 +147,9 @@ void TQovPlayerCtrl::RemoveEngineMessages()
     for (UINT id : {WM_ENGINE_OPENED, WM_ENGINE_STATUS, WM_ENGINE_PAINT, WM_ENGINE_MARKER, WM_ENGINE_END})
         while (PeekMessageA(&msg, FForm, id, id, PM_REMOVE | PM_NOYIELD)) {
         }
-    while (PeekMessageA(&msg, FForm, WM_QOV_LIVE_NOTE, WM_QOV_LIVE_NOTE, PM_REMOVE | PM_NOYIELD))
-        FreeLiveNote(msg.lParam);
+    // (the notifications themselves went with their reader)
+    while (PeekMessageA(&msg, FForm, WM_QOV_LIVE_NOTE, WM_QOV_LIVE_NOTE, PM_REMOVE | PM_NOYIELD)) {
+    }
 }
 
 void TQovPlayerCtrl::DoClose()
@@ -156,6 +157,7 @@ void TQovPlayerCtrl::DoClose()
     MSG msg;
     PeekMessageA(&msg, FForm, WM_TIMER, WM_TIMER, PM_REMOVE | PM_NOYIELD);
     KillTimer(FForm, kAutoConnectTimerId);
+    ClosePicture();
     if (TPlayThread* player = PlayerOf(FContext))
         player->Stop();
     if (TQovStream* live = LiveReader())
@@ -348,24 +350,30 @@ void TQovPlayerCtrl::OnEngineMarker()
     // The picture frame's marker hook: nothing to do.
 }
 
-void TQovPlayerCtrl::OnLiveNote(LPARAM lp)
+void TQovPlayerCtrl::OnLiveNote()
 {
-    std::unique_ptr<TLiveNote> note(reinterpret_cast<TLiveNote*>(lp));
-    if (!note)
+    TQovStream* live = LiveReader();
+    if (!live)
         return;
-    VARIANTARG arg;
-    VariantInit(&arg);
-    if (note->Event == leStreamSample) {
-        // The copy lies below 2 GB: the 32-bit Data holds its whole address.
-        arg.vt = VT_I4;
-        arg.lVal = static_cast<LONG>(reinterpret_cast<LONG_PTR>(note->Frame->Data()));
-        FireEvent(note->Event, &arg, 1);
-        return;
+    for (const auto& note : live->TakeNotes()) {
+        VARIANTARG arg;
+        VariantInit(&arg);
+        if (note->Event == leStreamSample) {
+            // The copy lies below 2 GB: the 32-bit Data holds its whole address.
+            arg.vt = VT_I4;
+            arg.lVal = static_cast<LONG>(reinterpret_cast<LONG_PTR>(note->Frame->Data()));
+            FireEvent(note->Event, &arg, 1);
+        } else {
+            arg.vt = VT_BSTR;
+            arg.bstrVal = NewBstr(note->Text);
+            FireEvent(note->Event, &arg, 1);
+            SysFreeString(arg.bstrVal);
+        }
+        // A host that closed or opened another source in its handler hears
+        // nothing more of this one.
+        if (LiveReader() != live)
+            break;
     }
-    arg.vt = VT_BSTR;
-    arg.bstrVal = NewBstr(note->Text);
-    FireEvent(note->Event, &arg, 1);
-    SysFreeString(arg.bstrVal);
 }
 
 // Stand-in until the thumbnail strip is wired: no thumbnails are loaded

@@ -318,6 +318,8 @@ private:
     // --- picture area and display modes (PictureArea.cpp)
     class TDetailFrame& DetailFrame();
     void FreePictureArea() noexcept;
+    // Close: the full-screen window goes and the picture is hidden.
+    void ClosePicture();
     // Engine paints, full-screen requests and the display-mode sub-menu of
     // the form; false for messages left to the form.
     bool PictureMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
@@ -354,7 +356,7 @@ private:
     void OnEngineStatus(WPARAM code);
     void OnEngineEnd();
     void OnEngineMarker();
-    void OnLiveNote(LPARAM note);
+    void OnLiveNote();
     void timerAutoConnectTimer();
     // The picture in the picture frame or the full-screen window.
     void ApplyDisplayMode();
@@ -425,6 +427,7 @@ private:
     bool FAutoConnect = true;
     bool FEnableCache = true;
     bool FDecoderHeld = false;
+    class TDownloadBuffer* FDownloadBuffer = nullptr;  // made in Initialize
     class TDetailFrame* FDetailFrame = nullptr;     // picture frame of FDetail
     class TfrmFullScreen* FFullScreen = nullptr;    // in dmFull with a source
 
