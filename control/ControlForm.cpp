@@ -277,7 +277,7 @@ LRESULT TQovPlayerCtrl::FormMessage(UINT msg, WPARAM wp, LPARAM lp)
         OnEngineMarker();
         return 0;
     case WM_QOV_LIVE_NOTE:
-        OnLiveNote(lp);
+        OnLiveNote();
         return 0;
     case WM_CONTEXTMENU: {
         POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};

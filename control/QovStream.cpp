@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "FrameStore.h"
 #include "PlayThread.h"
@@ -147,7 +148,7 @@ void TQovStream::DoString(const std::string& text)
     PostText(leString, text);
 }
 
-void TQovStream::PostText(TLiveEvent event, const std::string& text) const
+void TQovStream::PostText(TLiveEvent event, const std::string& text)
 {
     if (FHalted.load() || !FSinkAttached.load())
         return;
@@ -157,11 +158,23 @@ void TQovStream::PostText(TLiveEvent event, const std::string& text) const
     PostNote(std::move(note));
 }
 
-void TQovStream::PostNote(std::unique_ptr<TLiveNote> note) const
+void TQovStream::PostNote(std::unique_ptr<TLiveNote> note)
 {
-    // A window that is gone or a full queue loses the note, not its memory.
-    if (PostMessageA(FContext->Window, WM_QOV_LIVE_NOTE, 0, reinterpret_cast<LPARAM>(note.get())))
-        note.release();
+    std::lock_guard<std::mutex> lock(FNoteLock);
+    if (FNotes.size() >= kMaxQueuedNotes)
+        return;
+    FNotes.push_back(std::move(note));
+    // One wake-up for everything queued before the window takes it; a post
+    // that fails is tried again with the next note.
+    if (!FWakePosted)
+        FWakePosted = PostMessageA(FContext->Window, WM_QOV_LIVE_NOTE, 0, 0) != FALSE;
+}
+
+std::deque<std::unique_ptr<TLiveNote>> TQovStream::TakeNotes()
+{
+    std::lock_guard<std::mutex> lock(FNoteLock);
+    FWakePosted = false;
+    return std::exchange(FNotes, {});
 }
 
 } // namespace qov

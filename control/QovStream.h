@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,10 +18,13 @@
 
 namespace qov {
 
-// Posted to the control window for every live notification; lParam is a
-// TLiveNote that the window owns from then on (it frees it after firing, and
-// Close frees those still queued).
+// Posted to the control window when live notifications wait in the
+// reader's queue (one message for all that come before the window takes
+// them); the window fires them in arrival order.
 constexpr UINT WM_QOV_LIVE_NOTE = WM_APP + 0x120;
+// Notifications a reader keeps for a control thread that does not take them;
+// later ones are dropped.
+constexpr size_t kMaxQueuedNotes = 10000;
 
 // Events of the live notifications (IQovPlayerEvents dispids).
 enum TLiveEvent : int32_t {
@@ -50,12 +54,6 @@ struct TLiveNote {
     std::unique_ptr<TLowBlock> Frame;  // the frame record (28-byte header and payload)
 };
 
-// Frees the note a WM_QOV_LIVE_NOTE message carries.
-inline void FreeLiveNote(LPARAM lp)
-{
-    delete reinterpret_cast<TLiveNote*>(lp);
-}
-
 // The frame store's size beyond which the stream asks the play thread to
 // drop what it no longer needs.
 constexpr int64_t kLivePurgeBytes = 0xF00000;
@@ -76,6 +74,9 @@ public:
     // Stops the reader for good: once it returns (the stop acknowledged) no
     // notification runs any more, also when a queued read would reconnect.
     void Halt();
+    // The notifications queued since the last call, oldest first (the
+    // control's thread takes them when WM_QOV_LIVE_NOTE arrives).
+    std::deque<std::unique_ptr<TLiveNote>> TakeNotes();
 
 protected:
     void HandleStop() override;
@@ -87,12 +88,15 @@ protected:
     void DoString(const std::string& text) override;
 
 private:
-    void PostNote(std::unique_ptr<TLiveNote> note) const;
-    void PostText(TLiveEvent event, const std::string& text) const;
+    void PostNote(std::unique_ptr<TLiveNote> note);
+    void PostText(TLiveEvent event, const std::string& text);
 
     std::atomic<bool> FSinkAttached{false};
     std::atomic<bool> FHalted{false};
     std::mutex FPlayerLock;  // the context's play thread, as this thread uses it
+    std::mutex FNoteLock;    // the queue and its wake-up
+    std::deque<std::unique_ptr<TLiveNote>> FNotes;
+    bool FWakePosted = false;
 };
 
 } // namespace qov

@@ -1,6 +1,8 @@
 // What the benchmarks share.
 #include "BenchSupport.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 #include "SysUtils.h"
@@ -17,6 +19,44 @@ double NowMs()
     LARGE_INTEGER c;
     QueryPerformanceCounter(&c);
     return double(c.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+DWORD HandleCount()
+{
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
+        return count;
+    DWORD flags = 0;
+    for (ULONG_PTR h = 4; h < 0x10000; h += 4)
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags))
+            ++count;
+    return count;
+}
+
+DWORD ThreadCount()
+{
+    DWORD n = 0;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 te{};
+    te.dwSize = sizeof te;
+    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+        n += te.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snap);
+    return n;
+}
+
+SIZE_T PrivateBytes()
+{
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION info;
+    for (const char* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;
+         p = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE)
+            total += info.RegionSize;
+        if (static_cast<const char*>(info.BaseAddress) + info.RegionSize < p)
+            break;
+    }
+    return total;
 }
 
 uint64_t FileSize(const std::string& path)

@@ -19,6 +19,12 @@ namespace qov::bench {
 // Milliseconds on the performance counter.
 double NowMs();
 
+// The process's open kernel handles (probed by handle value where the count
+// is not given), its threads and its committed private bytes.
+DWORD HandleCount();
+DWORD ThreadCount();
+SIZE_T PrivateBytes();
+
 // Size of a file (0 when it does not exist).
 uint64_t FileSize(const std::string& path);
 // The folder of this program, with a trailing separator.

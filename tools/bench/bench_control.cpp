@@ -6,7 +6,6 @@
 // registered). The number of cycles may be given as the argument.
 #include <windows.h>
 #include <ole2.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,49 +26,14 @@ struct TResources {
     SIZE_T Private = 0;
 };
 
-// Open kernel handles, counted by probing handle values (the count query is
-// not answered everywhere).
-DWORD HandleCount()
-{
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
-        return count;
-    DWORD flags = 0;
-    for (ULONG_PTR h = 4; h < 0x10000; h += 4)
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags))
-            ++count;
-    return count;
-}
-
-// Committed private memory, from the address space itself.
-SIZE_T PrivateBytes()
-{
-    SIZE_T total = 0;
-    MEMORY_BASIC_INFORMATION info;
-    for (const char* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;
-         p = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
-        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE)
-            total += info.RegionSize;
-        if (static_cast<const char*>(info.BaseAddress) + info.RegionSize < p)
-            break;
-    }
-    return total;
-}
-
 TResources Measure()
 {
     TResources r;
-    r.Handles = HandleCount();
+    r.Handles = qov::bench::HandleCount();
     r.Gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     r.User = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 te{};
-    te.dwSize = sizeof te;
-    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
-        if (te.th32OwnerProcessID == GetCurrentProcessId())
-            ++r.Threads;
-    CloseHandle(snap);
-    r.Private = PrivateBytes();
+    r.Threads = qov::bench::ThreadCount();
+    r.Private = qov::bench::PrivateBytes();
     return r;
 }
 
