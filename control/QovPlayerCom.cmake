@@ -70,20 +70,23 @@ function(qov_control_test_setup)
   add_test(NAME control_register
            COMMAND ${QOV_ROOT}/cmake/wine-run.sh regsvr32 /s QovPlayer.ocx
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-  set_tests_properties(control_register PROPERTIES FIXTURES_SETUP qov_control_registered TIMEOUT 120)
+  # regsvr32 and cscript are of the library's architecture (wine64 for x86_64).
+  set_tests_properties(control_register PROPERTIES FIXTURES_SETUP qov_control_registered TIMEOUT 120
+                       ENVIRONMENT QOV_ARCH=${CMAKE_SYSTEM_PROCESSOR})
   # A script makes the control by ProgID under Wine's cscript.
   string(REPLACE "/" "\\" script "Z:${QOV_ROOT}/tests/control/script_defaults.js")
   add_test(NAME control_script_defaults COMMAND ${QOV_ROOT}/cmake/wine-run.sh cscript //nologo ${script}
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   set_tests_properties(control_script_defaults PROPERTIES FIXTURES_REQUIRED qov_control_registered TIMEOUT 120
-                       PASS_REGULAR_EXPRESSION "script defaults passed" FAIL_REGULAR_EXPRESSION "FAIL")
+                       PASS_REGULAR_EXPRESSION "script defaults passed" FAIL_REGULAR_EXPRESSION "FAIL"
+                       ENVIRONMENT QOV_ARCH=${CMAKE_SYSTEM_PROCESSOR})
   # A script's Open of a channel file the web server does not have.
   string(REPLACE "/" "\\" script "Z:${QOV_ROOT}/tests/control/script_channel_download.js")
   add_test(NAME control_script_channel_download COMMAND ${QOV_ROOT}/cmake/wine-run.sh cscript //nologo ${script}
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   set_tests_properties(control_script_channel_download PROPERTIES FIXTURES_REQUIRED qov_control_registered
                        TIMEOUT 120 PASS_REGULAR_EXPRESSION "channel script (passed|skipped)"
-                       FAIL_REGULAR_EXPRESSION "FAIL")
+                       FAIL_REGULAR_EXPRESSION "FAIL" ENVIRONMENT QOV_ARCH=${CMAKE_SYSTEM_PROCESSOR})
   # The popup menu's captions with Chinese (PRC) as the system's language.
   if(TARGET control_wtest_automation)
     add_test(NAME control_menu_chinese

@@ -8,11 +8,15 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 bin="$1"
 test_program="$2"
-source_prefix="${QOV_WINEPREFIX:-$here/build/wineprefix}"
+source "$here/cmake/wine-arch.sh"
+# The prefix is of the library's own architecture (a win64 one for x86_64).
+arch="$(qov_pe_arch "$bin/QovPlayer.ocx")"
+export QOV_ARCH="$arch"
+source_prefix="${QOV_WINEPREFIX:-$(qov_default_prefix "$arch")}"
 # Beside the build, on the prefix's file system (the copy is made of hard links).
 scratch="$(cd "$(mktemp -d "$bin/../qov_register.XXXXXX")" && pwd)"
 cleanup() {
-  WINEPREFIX="$scratch/prefix" wineserver -k >/dev/null 2>&1 || true
+  (QOV_WINEPREFIX="$scratch/prefix" qov_wine_env "$arch" && "$WINESERVER" -k >/dev/null 2>&1) || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT

@@ -11,6 +11,8 @@
 
 #include "ControlHost.h"
 #include "QovPlayerTLB.h"
+#include "RecordingFixtures.h"
+#include "SampleRecording.h"
 
 using qov::test::TControlHost;
 using qov::test::TVariant;
@@ -25,6 +27,18 @@ std::wstring Str(BSTR b)
     std::wstring s = b ? b : L"";
     SysFreeString(b);
     return s;
+}
+
+// The description of the thread's error info ("" without one).
+std::wstring ErrorDescription()
+{
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK)
+        return L"";
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    info->Release();
+    return Str(description);
 }
 
 std::string SavedRecord(IUnknown* control)
@@ -125,12 +139,7 @@ TEST_F(Automation, MemberBoundarySetsErrorInfo)
 {
     EXPECT_EQ(P->get_Status(nullptr), E_POINTER);
     EXPECT_TRUE(FAILED(P->put_AxBorderStyle(static_cast<TxActiveFormBorderStyle>(9))));
-    IErrorInfo* info = nullptr;
-    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
-    BSTR description = nullptr;
-    info->GetDescription(&description);
-    EXPECT_EQ(Str(description), L"Range check error");
-    info->Release();
+    EXPECT_EQ(ErrorDescription(), L"Range check error");
     ISupportErrorInfo* support = nullptr;
     ASSERT_HRESULT_SUCCEEDED(P->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)));
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IQovPlayer), S_OK);
@@ -142,6 +151,90 @@ TEST_F(Automation, MemberBoundarySetsErrorInfo)
     TxActiveFormBorderStyle style = afbRaised;
     P->get_AxBorderStyle(&style);
     EXPECT_EQ(style, afbNone);  // unchanged
+}
+
+// A recording whose header claims 2^31 ms or more: Duration refuses to hand
+// out the negative value, by vtable and through Invoke, and the control goes
+// on answering.
+TEST_F(Automation, NegativeDurationIsARangeError)
+{
+    auto recording = qov::writer::BuildSampleRecording();
+    recording.SetDuration(0x80000000u);
+    const std::string path = qov::test::ScratchPath("range_duration.qov");
+    recording.Save(path);
+    ASSERT_HRESULT_SUCCEEDED(P->put_AutoStart(VARIANT_FALSE));
+    BSTR name = SysAllocString(std::wstring(path.begin(), path.end()).c_str());
+    ASSERT_HRESULT_SUCCEEDED(P->Open(name));
+    SysFreeString(name);
+    TStatus status = vpClosed;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 15000 && status != vpOpened;) {
+        TControlHost::Pump(20);
+        P->get_Status(&status);
+    }
+    ASSERT_EQ(status, vpOpened);
+
+    LONG v = 12345;
+    EXPECT_TRUE(FAILED(P->get_Duration(&v)));
+    EXPECT_EQ(v, 12345);  // out value untouched
+    EXPECT_EQ(ErrorDescription(), L"Range check error");
+    TVariant got;
+    std::wstring error;
+    EXPECT_EQ(Host.Ole().GetProperty(L"Duration", &got, &error), DISP_E_EXCEPTION);
+    EXPECT_EQ(error, L"Range check error");
+
+    EXPECT_HRESULT_SUCCEEDED(P->get_QovWidth(&v));
+    EXPECT_GT(v, 0);
+    EXPECT_HRESULT_SUCCEEDED(P->Close());
+    DeleteFileA(path.c_str());
+}
+
+// IQuickActivate: a container that hands over its site and event sink in one
+// call gets the misc status and the sink's events.
+TEST_F(Automation, QuickActivateConnectsTheSink)
+{
+    struct TSink final : IDispatch {
+        std::vector<DISPID> Fired;
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+        {
+            *out = (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_IQovPlayerEvents) ? this : nullptr;
+            return *out ? S_OK : E_NOINTERFACE;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+        HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+        HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+        {
+            return E_NOTIMPL;
+        }
+        HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                         UINT*) override
+        {
+            Fired.push_back(id);
+            return S_OK;
+        }
+    } sink;
+    IQuickActivate* quick = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_QovPlayerCtrl, nullptr, CLSCTX_INPROC_SERVER, IID_IQuickActivate,
+                         reinterpret_cast<void**>(&quick)));
+    QACONTAINER container{};
+    container.cbSize = sizeof container;
+    container.pUnkEventSink = &sink;
+    QACONTROL control{};
+    control.cbSize = sizeof control;
+    EXPECT_EQ(quick->QuickActivate(nullptr, &control), E_POINTER);
+    ASSERT_EQ(quick->QuickActivate(&container, &control), S_OK);
+    EXPECT_EQ(control.dwMiscStatus, 205201u);
+    EXPECT_NE(control.dwEventCookie, 0u);
+    IQovPlayer* player = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(quick->QueryInterface(IID_IQovPlayer, reinterpret_cast<void**>(&player)));
+    EXPECT_HRESULT_SUCCEEDED(player->put_DisplayMode(dmOriginal));
+    ASSERT_EQ(sink.Fired.size(), 1u);
+    EXPECT_EQ(sink.Fired[0], 203);
+    player->Release();
+    quick->Release();
+    EXPECT_EQ(sink.Fired.back(), 6);  // OnDestroy reaches the sink last
 }
 
 TEST_F(Automation, WordBoolInAndOut)
