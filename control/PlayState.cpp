@@ -81,14 +81,19 @@ std::string LocatorOf(const wchar_t* text)
 // ---------------------------------------------------------------------------
 // State
 
-void TQovPlayerCtrl::SetState(::TStatus state)
+void TQovPlayerCtrl::FirePlayState(::TStatus state)
 {
-    FState = state;
     VARIANTARG arg;
     VariantInit(&arg);
     arg.vt = VT_I4;
     arg.lVal = state;
     FireEvent(kOnPlayStateChanged, &arg, 1);
+}
+
+void TQovPlayerCtrl::SetState(::TStatus state)
+{
+    FState = state;
+    FirePlayState(state);
 }
 
 namespace {
@@ -152,14 +157,8 @@ void TQovPlayerCtrl::RemoveEngineMessages()
     }
 }
 
-void TQovPlayerCtrl::DoClose()
+void TQovPlayerCtrl::FreeSource()
 {
-    MSG msg;
-    PeekMessageA(&msg, FForm, WM_TIMER, WM_TIMER, PM_REMOVE | PM_NOYIELD);
-    KillTimer(FForm, kAutoConnectTimerId);
-    ClosePicture();
-    if (TPlayThread* player = PlayerOf(FContext))
-        player->Stop();
     if (TQovStream* live = LiveReader())
         live->Halt();
     else if (FContext.Reader)
@@ -172,6 +171,17 @@ void TQovPlayerCtrl::DoClose()
     FContext.Index->Clear();
     // Both threads have ended: what they posted before is stale.
     RemoveEngineMessages();
+}
+
+void TQovPlayerCtrl::DoClose()
+{
+    MSG msg;
+    PeekMessageA(&msg, FForm, WM_TIMER, WM_TIMER, PM_REMOVE | PM_NOYIELD);
+    KillTimer(FForm, kAutoConnectTimerId);
+    ClosePicture();
+    if (TPlayThread* player = PlayerOf(FContext))
+        player->Stop();
+    FreeSource();
     SetState(vpClosed);
 }
 
@@ -179,17 +189,7 @@ void TQovPlayerCtrl::DoCancelOpen()
 {
     // The reader acknowledges its stop before it is freed, and what a live
     // or multicast source buffered before it opened goes with it.
-    if (TQovStream* live = LiveReader())
-        live->Halt();
-    else if (FContext.Reader)
-        FContext.Reader->Stop();
-    ReplacePlayer(nullptr);
-    delete FContext.Reader;
-    FContext.Reader = nullptr;
-    FContext.Frames->Clear();
-    FContext.KeyFrames->Clear();
-    FContext.Index->Clear();
-    RemoveEngineMessages();
+    FreeSource();
     SetState(vpClosed);
 }
 
@@ -338,11 +338,7 @@ void TQovPlayerCtrl::timerAutoConnectTimer()
 void TQovPlayerCtrl::OnEngineEnd()
 {
     Check(Stop(), "Stop failed");
-    VARIANTARG arg;
-    VariantInit(&arg);
-    arg.vt = VT_I4;
-    arg.lVal = vpStopped;
-    FireEvent(kOnPlayStateChanged, &arg, 1);
+    FirePlayState(vpStopped);
 }
 
 void TQovPlayerCtrl::OnEngineMarker()

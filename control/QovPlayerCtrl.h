@@ -342,6 +342,10 @@ private:
     std::string GetContainerURL();
     std::string DownloadChannelFile(const std::string& locator);
     void SetState(::TStatus state);
+    void FirePlayState(::TStatus state);
+    // Stops the reader for good, frees it and the play thread, empties the
+    // frame lists and drops what the threads left queued.
+    void FreeSource();
     void DoPlay();
     void DoPause();
     void DoStop();

@@ -70,17 +70,6 @@ HRESULT OpenText(IQovPlayer* p, const std::wstring& locator, std::wstring* error
     return hr;
 }
 
-bool WaitFor(const std::function<bool()>& done, DWORD ms)
-{
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms)
-            return false;
-        TControlHost::Pump(10);
-    }
-    return true;
-}
-
 const std::string& SamplePath()
 {
     static const std::string path = [] {
@@ -138,7 +127,7 @@ protected:
     void OpenSample(const std::wstring& locator, bool playing)
     {
         ASSERT_HRESULT_SUCCEEDED(OpenText(P, locator));
-        ASSERT_TRUE(WaitFor([&] { return StatusOf(P) == (playing ? vpPlaying : vpOpened); }, 15000))
+        ASSERT_TRUE(TControlHost::PumpUntil([&] { return StatusOf(P) == (playing ? vpPlaying : vpOpened); }, 15000))
             << "state " << StatusOf(P);
     }
     // Runs a member and returns the state events it fired.
@@ -166,7 +155,7 @@ TEST_F(PlayState, LocalSamplePlaysSeeksAndEndsWithTwoStops)
     EXPECT_EQ(Get(P, &IQovPlayer::get_QovHeight), 600);
     const LONG duration = Get(P, &IQovPlayer::get_Duration);
     EXPECT_GT(duration, 15000);
-    ASSERT_TRUE(WaitFor([&] { return Get(P, &IQovPlayer::get_MediaTime) > 0; }, 5000));
+    ASSERT_TRUE(TControlHost::PumpUntil([&] { return Get(P, &IQovPlayer::get_MediaTime) > 0; }, 5000));
     const LONG before = Get(P, &IQovPlayer::get_CurrentPosition);
     TControlHost::Pump(400);
     EXPECT_GT(Get(P, &IQovPlayer::get_CurrentPosition), before);
@@ -175,7 +164,7 @@ TEST_F(PlayState, LocalSamplePlaysSeeksAndEndsWithTwoStops)
     // Seek by position; past the end the clock is clamped; played to its end
     // the recording reports vpStopped twice.
     ASSERT_HRESULT_SUCCEEDED(P->put_CurrentPosition(duration / 2));
-    ASSERT_TRUE(WaitFor([&] { return Get(P, &IQovPlayer::get_CurrentPosition) >= duration / 2; }, 5000));
+    ASSERT_TRUE(TControlHost::PumpUntil([&] { return Get(P, &IQovPlayer::get_CurrentPosition) >= duration / 2; }, 5000));
     EXPECT_LT(Get(P, &IQovPlayer::get_CurrentPosition), duration / 2 + 3000);
     EXPECT_HRESULT_SUCCEEDED(P->put_CurrentPosition(-5));
     ASSERT_HRESULT_SUCCEEDED(P->put_CurrentPosition(duration + 100000));
@@ -320,7 +309,7 @@ TEST_F(PlayState, SampleFromNginxAndBareNamesBesideTheHostingPage)
     EXPECT_EQ(std::wstring(url), Wide(base + "dir/bare_name_probe.qov"));
     SysFreeString(url);
     const std::string log = services.Root + "\\..\\logs\\access.log";
-    EXPECT_TRUE(WaitFor([&] { return ReadWholeFile(log).find("/dir/bare_name_probe.qov") != std::string::npos; },
+    EXPECT_TRUE(TControlHost::PumpUntil([&] { return ReadWholeFile(log).find("/dir/bare_name_probe.qov") != std::string::npos; },
                         5000));
     paged.Player()->Close();
     // Without one the bare name stays as it is.
@@ -356,7 +345,7 @@ TEST_F(PlayState, PropertyBagWithAutoStartOffEndsOpened)
     bag.Values[L"AutoStart"] = TVariant::Bool(false);
     ASSERT_HRESULT_SUCCEEDED(Host.Create(nullptr, &bag));
     P = Host.Player();
-    ASSERT_TRUE(WaitFor([&] { return StatusOf(P) == vpOpened; }, 15000));
+    ASSERT_TRUE(TControlHost::PumpUntil([&] { return StatusOf(P) == vpOpened; }, 15000));
     TControlHost::Pump(500);
     EXPECT_EQ(StatusOf(P), vpOpened);
 }
@@ -431,7 +420,7 @@ TEST_F(LiveControl, NotificationsArriveOnTheControlsThreadInOrder)
     });
     ASSERT_NO_FATAL_FAILURE(Make());
     ASSERT_HRESULT_SUCCEEDED(OpenText(P, Locator()));
-    ASSERT_TRUE(WaitFor([&] { return samples.size() >= FRecords; }, 20000)) << samples.size();
+    ASSERT_TRUE(TControlHost::PumpUntil([&] { return samples.size() >= FRecords; }, 20000)) << samples.size();
     EXPECT_EQ(States(Host), (V{7, 1, 2}));
     const auto sent = qov::writer::BuildSampleRecording();
     for (size_t i = 0; i < FRecords; ++i) {
@@ -462,13 +451,13 @@ TEST_F(LiveControl, NotificationsArriveOnTheControlsThreadInOrder)
     BSTR x = SysAllocString(L"x-request");
     EXPECT_HRESULT_SUCCEEDED(P->Request(x));
     SysFreeString(x);
-    EXPECT_TRUE(WaitFor([&] { return ReadWholeFile(FLog).find("x-request") != std::string::npos; }, 5000));
+    EXPECT_TRUE(TControlHost::PumpUntil([&] { return ReadWholeFile(FLog).find("x-request") != std::string::npos; }, 5000));
 
     // Stop, then Play: the source reconnects and plays again.
     Host.ClearEvents();
     EXPECT_HRESULT_SUCCEEDED(P->Stop());
     EXPECT_HRESULT_SUCCEEDED(P->Play());
-    ASSERT_TRUE(WaitFor([&] { return States(Host).size() >= 4; }, 15000));
+    ASSERT_TRUE(TControlHost::PumpUntil([&] { return States(Host).size() >= 4; }, 15000));
     EXPECT_EQ(States(Host), (V{4, 2, 1, 2}));
     EXPECT_HRESULT_SUCCEEDED(P->Close());
 }
@@ -478,10 +467,10 @@ TEST_F(LiveControl, ADroppedLinkReconnectsAfterThreeSecondsOnlyWithAutoConnect)
     ASSERT_NO_FATAL_FAILURE(StartPeer("--frames 20 --end close"));
     ASSERT_NO_FATAL_FAILURE(Make());
     ASSERT_HRESULT_SUCCEEDED(OpenText(P, Locator()));
-    ASSERT_TRUE(WaitFor([&] { return States(Host).size() >= 4; }, 15000));
+    ASSERT_TRUE(TControlHost::PumpUntil([&] { return States(Host).size() >= 4; }, 15000));
     const DWORD closed = GetTickCount();
     EXPECT_EQ(States(Host), (V{7, 1, 2, 0}));
-    ASSERT_TRUE(WaitFor([&] { return States(Host).size() >= 7; }, 10000));
+    ASSERT_TRUE(TControlHost::PumpUntil([&] { return States(Host).size() >= 7; }, 10000));
     const DWORD reopened = GetTickCount() - closed;
     const V states = States(Host);
     EXPECT_EQ(V(states.begin(), states.begin() + 7), (V{7, 1, 2, 0, 7, 1, 2}));
@@ -495,7 +484,7 @@ TEST_F(LiveControl, ADroppedLinkReconnectsAfterThreeSecondsOnlyWithAutoConnect)
     // Without AutoConnect the control neither closes nor opens again (the
     // source itself connects anew when the play thread asks for more).
     P->put_AutoConnect(VARIANT_FALSE);
-    ASSERT_TRUE(WaitFor([&] { return StatusOf(P) == vpPlaying; }, 10000));
+    ASSERT_TRUE(TControlHost::PumpUntil([&] { return StatusOf(P) == vpPlaying; }, 10000));
     Host.ClearEvents();
     TControlHost::Pump(5000);
     for (LONG state : States(Host))
@@ -547,7 +536,7 @@ protected:
         ASSERT_HRESULT_SUCCEEDED(OpenText(P, locator));
         TControlHost::Pump(1000);
         ASSERT_EQ(sender.Ask("go"), "ok");
-        ASSERT_TRUE(WaitFor([&] { return StatusOf(P) == vpPlaying; }, 10000)) << StatusOf(P);
+        ASSERT_TRUE(TControlHost::PumpUntil([&] { return StatusOf(P) == vpPlaying; }, 10000)) << StatusOf(P);
         EXPECT_EQ(States(Host), (V{7, 1, 2}));
         EXPECT_EQ(Get(P, &IQovPlayer::get_QovWidth), 320);
         EXPECT_HRESULT_SUCCEEDED(P->Close());

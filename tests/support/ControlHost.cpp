@@ -155,6 +155,17 @@ void TControlHost::Pump(DWORD ms)
     } while (GetTickCount() - start < ms);
 }
 
+bool TControlHost::PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Pump(10);
+    }
+    return true;
+}
+
 HRESULT TPropertyBag::QueryInterface(REFIID iid, void** out)
 {
     if (!out)

@@ -73,6 +73,8 @@ public:
     bool WaitEvent(DISPID id, DWORD timeoutMs, size_t n = 1);
     // Pumps messages for ms.
     static void Pump(DWORD ms);
+    // Pumps messages until done() holds (true) or timeoutMs passed (false).
+    static bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 private:
     void ReleasePlayer();
