@@ -94,6 +94,7 @@ void TQovPlayerCtrl::CreateForm()
 void TQovPlayerCtrl::DestroyForm() noexcept
 {
     FreePictureArea();
+    FreeInfoWindows();
     if (FForm) {
         KillTimer(FForm, kTimerActiveNails);
         KillTimer(FForm, kTimerAutoConnect);
@@ -210,7 +211,9 @@ void TQovPlayerCtrl::OnMenuCommand(UINT id)
     case cmdFull: miFullClick(); break;
     case cmdOriginal: miOriginalClick(); break;
     case cmdAdaptive: miAdaptiveClick(); break;
-    default: break;  // the statistics window and the about box come with their own units
+    case cmdStatus: miStatusClick(); break;
+    case cmdAbout: miAboutClick(); break;
+    default: break;
     }
 }
 

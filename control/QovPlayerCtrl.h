@@ -332,6 +332,11 @@ private:
     // WM_FULLSCREEN_EXIT from the full-screen window with this id.
     void ExitFullScreen(LPARAM id);
     void miDisplayModeClick();
+
+    // --- statistics window and about box (InfoWindows.cpp)
+    void miStatusClick();
+    void miAboutClick();
+    void FreeInfoWindows() noexcept;
     void DoOpen(const std::string& locator);
     void DoClose();
     class TQovStream* LiveReader() const;
@@ -434,6 +439,8 @@ private:
     class TDownloadBuffer* FDownloadBuffer = nullptr;  // made in Initialize
     class TDetailFrame* FDetailFrame = nullptr;     // picture frame of FDetail
     class TfrmFullScreen* FFullScreen = nullptr;    // in dmFull with a source
+    class TfrmStatus* FStatus = nullptr;            // made on the first showing
+    class TfrmAbout* FAbout = nullptr;              // while its modal loop runs
 
     // OLE embedding state.
     ITypeInfo* FTypeInfo = nullptr;

@@ -147,6 +147,9 @@ public:
     std::string ExtraText() const;
     PlaybackContext* Context() const { return FContext; }
     uint32_t Capacity() const { return FCapacity; }
+    // Received bytes not yet taken into frame records (read by other threads
+    // for statistics, without the source's locks).
+    uint32_t Waiting() const { return __atomic_load_n(&FUsed, __ATOMIC_RELAXED); }
 
     // Set after each handled WM_ENGINE_SEND_TEXT (and when the loop ends);
     // distinct from the stop acknowledgement. Auto-reset, unnamed.

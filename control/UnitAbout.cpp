@@ -1,0 +1,193 @@
+#include "UnitAbout.h"
+
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "VersInfo.h"
+
+namespace qov {
+
+const char* const kAboutWindowClass = "TfrmAbout";
+
+namespace {
+
+constexpr int kClientWidth = 323;
+constexpr int kClientHeight = 126;
+constexpr DWORD kBoxStyle = WS_POPUP | WS_CAPTION | DS_MODALFRAME | WS_CLIPCHILDREN;
+constexpr DWORD kBoxExStyle = WS_EX_DLGMODALFRAME;
+
+HINSTANCE ThisModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    return module;
+}
+
+void RegisterAboutClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.hInstance = ThisModule();
+        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = kAboutWindowClass;
+        RegisterClassExA(&wc);
+    });
+}
+
+HFONT MakeFont(const char* face, int height, bool bold, BYTE charset)
+{
+    LOGFONTA lf{};
+    lf.lfHeight = height;
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfCharSet = charset;
+    lstrcpynA(lf.lfFaceName, face, LF_FACESIZE);
+    return CreateFontIndirectA(&lf);
+}
+
+} // namespace
+
+TfrmAbout::TfrmAbout(HWND owner) : FOwner(owner)
+{
+    RegisterAboutClass();
+    const bool chinese = GetSystemDefaultLangID() == 2052;
+    RECT r{0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRectEx(&r, kBoxStyle, FALSE, kBoxExStyle);
+    FWindow = CreateWindowExA(kBoxExStyle, kAboutWindowClass, chinese ? "关于" : "About", kBoxStyle, 0, 0,
+                              r.right - r.left, r.bottom - r.top, owner, nullptr, ThisModule(), nullptr);
+    if (!FWindow)
+        throw std::runtime_error("Cannot create the about box");
+    SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    FFont = MakeFont("MS Sans Serif", -11, false, DEFAULT_CHARSET);
+    FTitleFont = MakeFont("MS Sans Serif", -13, true, DEFAULT_CHARSET);
+    FVersionFont = MakeFont("宋体", -12, true, GB2312_CHARSET);
+    AddControl("STATIC", "Corvane QovPlayer ", SS_LEFT | SS_NOPREFIX, 72, 24, 200, 16, -1, FTitleFont);
+    AddControl("STATIC", "3.0.0", SS_LEFT | SS_NOPREFIX, 141, 52, 60, 14, idLabVersion, FVersionFont);
+    AddControl("BUTTON", chinese ? "确定" : "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 123, 93, 75, 20, idBtnOK, FFont);
+}
+
+TfrmAbout::~TfrmAbout()
+{
+    if (FWindow && IsWindow(FWindow)) {
+        SetWindowLongPtrA(FWindow, GWLP_USERDATA, 0);
+        DestroyWindow(FWindow);
+    }
+    for (HFONT font : {FFont, FTitleFont, FVersionFont})
+        if (font)
+            DeleteObject(font);
+}
+
+HWND TfrmAbout::AddControl(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id,
+                           HFONT font)
+{
+    HWND control = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, FWindow,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ThisModule(), nullptr);
+    if (control && font)
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return control;
+}
+
+void TfrmAbout::FormShow()
+{
+    TVersionInfoResource vi;
+    const std::string version = vi.FileVersion().Text();
+    HWND label = GetDlgItem(FWindow, idLabVersion);
+    SetWindowTextA(label, version.c_str());
+    // The label takes the size of its text and stands centred in the box.
+    SIZE size{};
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, FVersionFont);
+    GetTextExtentPoint32A(dc, version.c_str(), static_cast<int>(version.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    RECT box{};
+    GetWindowRect(FWindow, &box);
+    RECT place{};
+    GetWindowRect(label, &place);
+    MapWindowPoints(nullptr, FWindow, reinterpret_cast<POINT*>(&place), 2);
+    SetWindowPos(label, nullptr, (box.right - box.left - size.cx) / 2, place.top, size.cx, size.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TfrmAbout::ShowModal(const std::function<bool()>& keepGoing)
+{
+    FormShow();
+    // Centred over the owner, or on the screen without one.
+    RECT owner{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (FOwner)
+        GetWindowRect(FOwner, &owner);
+    RECT box{};
+    GetWindowRect(FWindow, &box);
+    const int w = box.right - box.left, h = box.bottom - box.top;
+    SetWindowPos(FWindow, HWND_TOP, owner.left + (owner.right - owner.left - w) / 2,
+                 owner.top + (owner.bottom - owner.top - h) / 2, 0, 0, SWP_NOSIZE);
+    const bool ownerWasEnabled = FOwner && IsWindowEnabled(FOwner);
+    if (ownerWasEnabled)
+        EnableWindow(FOwner, FALSE);
+    ShowWindow(FWindow, SW_SHOW);
+    SetForegroundWindow(FWindow);
+    SetFocus(GetDlgItem(FWindow, idBtnOK));
+    MSG msg;
+    while (!FClosed && IsWindow(FWindow) && keepGoing()) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // the caller's loop ends too
+            break;
+        }
+        if (!IsDialogMessageA(FWindow, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    // The owner is enabled before the box hides, so the activation returns
+    // to it and not to another program.
+    if (ownerWasEnabled && IsWindow(FOwner))
+        EnableWindow(FOwner, TRUE);
+    if (IsWindow(FWindow))
+        ShowWindow(FWindow, SW_HIDE);
+}
+
+LRESULT CALLBACK TfrmAbout::WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp)
+{
+    auto* self = reinterpret_cast<TfrmAbout*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcA(window, msg, wp, lp);
+    try {
+        return self->Message(msg, wp, lp);
+    } catch (...) {
+        return 0;
+    }
+}
+
+LRESULT TfrmAbout::Message(UINT msg, WPARAM wp, LPARAM lp)
+{
+    switch (msg) {
+    case WM_COMMAND:
+        if (LOWORD(wp) == idBtnOK || LOWORD(wp) == IDCANCEL)
+            FClosed = true;
+        return 0;
+    case WM_CLOSE:
+        FClosed = true;
+        return 0;
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wp);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(0, 0, 0));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_MENU));
+    }
+    case WM_DESTROY:
+        FClosed = true;
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcA(FWindow, msg, wp, lp);
+}
+
+} // namespace qov
