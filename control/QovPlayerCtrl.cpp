@@ -10,6 +10,7 @@
 #include "PlayThread.h"
 #include "QovStream.h"
 #include "SysUtils.h"
+#include "UnitDownload.h"
 #include "UnitLog.h"
 #include "UnitShare.h"
 
@@ -104,6 +105,9 @@ void TQovPlayerCtrl::Initialize()
     SetFrameColor(FDetail, 0, FDetailColor);
     SetFrameColor(FNails, 0, FNailsColor);
 
+    // (5) the download buffer.
+    FDownloadBuffer = new TDownloadBuffer(FTempFolder);
+
     // (6) fields.
     FState = vpClosed;
     FDisplayMode = dmAdaptive;
@@ -131,6 +135,15 @@ TQovPlayerCtrl::~TQovPlayerCtrl()
             CloseByState();
         } catch (...) {
             HandlerFailure("TQovPlayerCtrl.Destroy");
+            // What a failed close left goes regardless: the play thread (its
+            // thread ends first), then the reader.
+            try {
+                ReplacePlayer(nullptr);
+                delete FContext.Reader;
+            } catch (...) {
+                HandlerFailure("TQovPlayerCtrl.Destroy");
+            }
+            FContext.Reader = nullptr;
         }
         FireEvent0(6);  // OnDestroy
     }
@@ -143,6 +156,8 @@ TQovPlayerCtrl::~TQovPlayerCtrl()
     } catch (...) {
         HandlerFailure("TQovPlayerCtrl.Destroy");
     }
+    delete FDownloadBuffer;
+    FDownloadBuffer = nullptr;
     delete FContext.Frames;
     delete FContext.KeyFrames;
     delete FContext.Index;

@@ -65,6 +65,22 @@ constexpr DWORD kDownloadTimeoutMs = 10000;
 // holds the module and its own data, and reports nothing any more).
 constexpr DWORD kDownloadEndWaitMs = 300;
 
+// The control's download buffer: a lock and the name of the control's
+// temporary folder, made when the control initialises and kept until it goes.
+class TDownloadBuffer {
+public:
+    explicit TDownloadBuffer(std::string folder) : FFolder(std::move(folder)) {}
+    TDownloadBuffer(const TDownloadBuffer&) = delete;
+    TDownloadBuffer& operator=(const TDownloadBuffer&) = delete;
+
+    const std::string& Folder() const { return FFolder; }
+    std::mutex& Lock() { return FLock; }
+
+private:
+    std::mutex FLock;
+    std::string FFolder;
+};
+
 // The downloader of a network recording's thumbnails: "nails.xml" from the
 // directory URL into the folder, then every picture it names into the
 // folder's "nails" subfolder; when at least one picture arrived, posts
