@@ -93,7 +93,12 @@ std::vector<uint8_t> ReadPixels(HWND window, int left, int top, int width, int h
     Pump();
     std::vector<uint8_t> out(static_cast<size_t>(width) * height * 3);
     BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 24, BI_RGB};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HDC dc = GetDC(window);
     HDC mem = CreateCompatibleDC(dc);
