@@ -50,15 +50,7 @@ class TControlFactory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
-        if (!out)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return QueryOne<IClassFactory>(this, IID_IClassFactory, iid, out);
     }
     // The factory is static: its references only hold the module.
     ULONG STDMETHODCALLTYPE AddRef() override

@@ -64,6 +64,21 @@ HRESULT MemberBoundary(REFIID iid, TBody&& body) noexcept
     }
 }
 
+// QueryInterface of an object that answers IUnknown and one interface I.
+template <class I>
+HRESULT QueryOne(I* self, REFIID own, REFIID iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == own) {
+        *out = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
 // Every window procedure and timer handler of the control catches into this:
 // the failure becomes a line of the daily log.
 void HandlerFailure(const char* where) noexcept;

@@ -852,15 +852,7 @@ WORD TQovPlayerCtrl::DoKeyPress(WORD key)
 
 HRESULT TQovPlayerCtrl::TEventPoint::QueryInterface(REFIID iid, void** out)
 {
-    if (!out)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
-        *out = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return QueryOne<IConnectionPoint>(this, IID_IConnectionPoint, iid, out);
 }
 
 HRESULT TQovPlayerCtrl::TEventPoint::GetConnectionInterface(IID* iid)

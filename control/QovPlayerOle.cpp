@@ -46,15 +46,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
-        if (!out)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IEnumConnectionPoints) {
-            *out = static_cast<IEnumConnectionPoints*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return QueryOne<IEnumConnectionPoints>(this, IID_IEnumConnectionPoints, iid, out);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++FRefs; }
     ULONG STDMETHODCALLTYPE Release() override

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <ole2.h>
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -39,6 +40,33 @@ std::wstring ErrorDescription()
     info->GetDescription(&description);
     info->Release();
     return Str(description);
+}
+
+// Opens a local recording and pumps until the control reaches want.
+bool OpenAndWait(IQovPlayer* p, const std::string& path, TStatus want)
+{
+    BSTR name = SysAllocString(std::wstring(path.begin(), path.end()).c_str());
+    HRESULT hr = p->Open(name);
+    SysFreeString(name);
+    TStatus status = vpClosed;
+    for (DWORD start = GetTickCount(); SUCCEEDED(hr) && GetTickCount() - start < 15000 && status != want;) {
+        TControlHost::Pump(20);
+        p->get_Status(&status);
+    }
+    return status == want;
+}
+
+// Threads of this process.
+size_t ThreadCount()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    size_t n = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        n += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return n;
 }
 
 std::string SavedRecord(IUnknown* control)
@@ -163,15 +191,7 @@ TEST_F(Automation, NegativeDurationIsARangeError)
     const std::string path = qov::test::ScratchPath("range_duration.qov");
     recording.Save(path);
     ASSERT_HRESULT_SUCCEEDED(P->put_AutoStart(VARIANT_FALSE));
-    BSTR name = SysAllocString(std::wstring(path.begin(), path.end()).c_str());
-    ASSERT_HRESULT_SUCCEEDED(P->Open(name));
-    SysFreeString(name);
-    TStatus status = vpClosed;
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 15000 && status != vpOpened;) {
-        TControlHost::Pump(20);
-        P->get_Status(&status);
-    }
-    ASSERT_EQ(status, vpOpened);
+    ASSERT_TRUE(OpenAndWait(P, path, vpOpened));
 
     LONG v = 12345;
     EXPECT_TRUE(FAILED(P->get_Duration(&v)));
@@ -185,6 +205,26 @@ TEST_F(Automation, NegativeDurationIsARangeError)
     EXPECT_HRESULT_SUCCEEDED(P->get_QovWidth(&v));
     EXPECT_GT(v, 0);
     EXPECT_HRESULT_SUCCEEDED(P->Close());
+    DeleteFileA(path.c_str());
+}
+
+// A control released while it plays closes its source on the way: the
+// reader's and play thread's threads end with it.
+TEST_F(Automation, ReleasedWhilePlayingEndsItsThreads)
+{
+    const std::string path = qov::test::ScratchPath("destroy_playing.qov");
+    qov::writer::BuildSampleRecording().Save(path);
+    // A first playback, so that threads the system keeps for later count as before.
+    ASSERT_TRUE(OpenAndWait(P, path, vpPlaying));
+    ASSERT_HRESULT_SUCCEEDED(P->Close());
+    TControlHost::Pump(200);
+    const size_t before = ThreadCount();
+    ASSERT_TRUE(OpenAndWait(P, path, vpPlaying));
+    EXPECT_GT(ThreadCount(), before);
+    Host.Destroy();
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 3000 && ThreadCount() > before;)
+        TControlHost::Pump(20);
+    EXPECT_LE(ThreadCount(), before);
     DeleteFileA(path.c_str());
 }
 
