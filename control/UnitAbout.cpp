@@ -1,9 +1,9 @@
 #include "UnitAbout.h"
 
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
+#include "UnitWindows.h"
 #include "VersInfo.h"
 
 namespace qov {
@@ -16,29 +16,6 @@ constexpr int kClientWidth = 323;
 constexpr int kClientHeight = 126;
 constexpr DWORD kBoxStyle = WS_POPUP | WS_CAPTION | DS_MODALFRAME | WS_CLIPCHILDREN;
 constexpr DWORD kBoxExStyle = WS_EX_DLGMODALFRAME;
-
-HINSTANCE ThisModule()
-{
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
-    return module;
-}
-
-void RegisterAboutClass()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.hInstance = ThisModule();
-        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = kAboutWindowClass;
-        RegisterClassExA(&wc);
-    });
-}
 
 HFONT MakeFont(const char* face, int height, bool bold, BYTE charset)
 {
@@ -54,12 +31,12 @@ HFONT MakeFont(const char* face, int height, bool bold, BYTE charset)
 
 TfrmAbout::TfrmAbout(HWND owner) : FOwner(owner)
 {
-    RegisterAboutClass();
+    RegisterPlainClass(kAboutWindowClass, reinterpret_cast<HBRUSH>(COLOR_MENU + 1));
     const bool chinese = GetSystemDefaultLangID() == 2052;
     RECT r{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&r, kBoxStyle, FALSE, kBoxExStyle);
     FWindow = CreateWindowExA(kBoxExStyle, kAboutWindowClass, chinese ? "关于" : "About", kBoxStyle, 0, 0,
-                              r.right - r.left, r.bottom - r.top, owner, nullptr, ThisModule(), nullptr);
+                              r.right - r.left, r.bottom - r.top, owner, nullptr, CodeModule(), nullptr);
     if (!FWindow)
         throw std::runtime_error("Cannot create the about box");
     SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -67,9 +44,12 @@ TfrmAbout::TfrmAbout(HWND owner) : FOwner(owner)
     FFont = MakeFont("MS Sans Serif", -11, false, DEFAULT_CHARSET);
     FTitleFont = MakeFont("MS Sans Serif", -13, true, DEFAULT_CHARSET);
     FVersionFont = MakeFont("宋体", -12, true, GB2312_CHARSET);
-    AddControl("STATIC", "Corvane QovPlayer ", SS_LEFT | SS_NOPREFIX, 72, 24, 200, 16, -1, FTitleFont);
-    AddControl("STATIC", "3.0.0", SS_LEFT | SS_NOPREFIX, 141, 52, 60, 14, idLabVersion, FVersionFont);
-    AddControl("BUTTON", chinese ? "确定" : "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 123, 93, 75, 20, idBtnOK, FFont);
+    AddChildControl(FWindow, "STATIC", "Corvane QovPlayer ", SS_LEFT | SS_NOPREFIX, 72, 24, 200, 16, -1,
+                    FTitleFont);
+    AddChildControl(FWindow, "STATIC", "3.0.0", SS_LEFT | SS_NOPREFIX, 141, 52, 60, 14, idLabVersion,
+                    FVersionFont);
+    AddChildControl(FWindow, "BUTTON", chinese ? "确定" : "OK", BS_DEFPUSHBUTTON | WS_TABSTOP, 123, 93, 75, 20,
+                    idBtnOK, FFont);
 }
 
 TfrmAbout::~TfrmAbout()
@@ -81,16 +61,6 @@ TfrmAbout::~TfrmAbout()
     for (HFONT font : {FFont, FTitleFont, FVersionFont})
         if (font)
             DeleteObject(font);
-}
-
-HWND TfrmAbout::AddControl(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id,
-                           HFONT font)
-{
-    HWND control = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, FWindow,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ThisModule(), nullptr);
-    if (control && font)
-        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return control;
 }
 
 void TfrmAbout::FormShow()

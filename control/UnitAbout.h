@@ -35,7 +35,6 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Message(UINT msg, WPARAM wp, LPARAM lp);
-    HWND AddControl(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id, HFONT font);
     void FormShow();
 
     HWND FWindow = nullptr;

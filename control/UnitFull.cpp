@@ -1,12 +1,12 @@
 #include "UnitFull.h"
 
 #include <atomic>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
 #include "RemoteInput.h"
 #include "UnitQovCore.h"
+#include "UnitWindows.h"
 
 namespace qov {
 
@@ -18,30 +18,6 @@ constexpr UINT_PTR kFrontTimer = 1;
 constexpr UINT kFrontTimerMs = 100;
 constexpr WPARAM kKeyEscape = 27;
 constexpr WPARAM kKeyF7 = 118;
-
-HINSTANCE ThisModule()
-{
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
-    return module;
-}
-
-void RegisterFullScreenClass()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.hInstance = ThisModule();
-        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-        wc.style = CS_DBLCLKS;
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = kFullScreenWindowClass;
-        RegisterClassExA(&wc);
-    });
-}
 
 LPARAM NextWindowId()
 {
@@ -58,9 +34,9 @@ LPARAM NextWindowId()
 
 TfrmFullScreen::TfrmFullScreen()
 {
-    RegisterFullScreenClass();
+    RegisterPlainClass(kFullScreenWindowClass, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)), CS_DBLCLKS);
     FWindow = CreateWindowExA(0, kFullScreenWindowClass, "全屏幕", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 0, 0,
-                              nullptr, nullptr, ThisModule(), nullptr);
+                              nullptr, nullptr, CodeModule(), nullptr);
     if (!FWindow)
         throw std::runtime_error("Cannot create the full-screen window");
     FId = NextWindowId();

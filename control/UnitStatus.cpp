@@ -1,6 +1,5 @@
 #include "UnitStatus.h"
 
-#include <mutex>
 #include <stdexcept>
 
 #include "FrameStore.h"
@@ -9,6 +8,7 @@
 #include "StatusTexts.h"
 #include "SysUtils.h"
 #include "UnitQovCore.h"
+#include "UnitWindows.h"
 
 namespace qov {
 
@@ -23,40 +23,17 @@ constexpr int kClientHeight = 312;
 constexpr int kLabelWidth = 250;
 constexpr int kLabelHeight = 14;
 
-HINSTANCE ThisModule()
-{
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
-    return module;
-}
-
-void RegisterStatusClass()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        WNDCLASSEXA wc{};
-        wc.cbSize = sizeof wc;
-        wc.hInstance = ThisModule();
-        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.lpszClassName = kStatusWindowClass;
-        RegisterClassExA(&wc);
-    });
-}
-
 } // namespace
 
 TfrmStatus::TfrmStatus(HWND parent)
 {
-    RegisterStatusClass();
+    RegisterPlainClass(kStatusWindowClass, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
     const bool chinese = GetSystemDefaultLangID() == 2052;
     const DWORD style = WS_CHILD | WS_CAPTION | WS_SYSMENU | WS_BORDER | WS_CLIPSIBLINGS;
     RECT r{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&r, style, FALSE, 0);
     FWindow = CreateWindowExA(0, kStatusWindowClass, chinese ? "统计信息" : "Statistic", style, 0, 0,
-                              r.right - r.left, r.bottom - r.top, parent, nullptr, ThisModule(), nullptr);
+                              r.right - r.left, r.bottom - r.top, parent, nullptr, CodeModule(), nullptr);
     if (!FWindow)
         throw std::runtime_error("Cannot create the statistics window");
     SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -68,11 +45,12 @@ TfrmStatus::TfrmStatus(HWND parent)
     FFont = CreateFontIndirectA(&lf);
 
     const auto label = [&](int gx, int gy, int x, int y, const char* zh, const char* en, int id = -1) {
-        AddControl("STATIC", chinese || !en ? zh : en, SS_LEFT | SS_NOPREFIX, gx + x, gy + y, kLabelWidth,
-                   kLabelHeight, id);
+        AddChildControl(FWindow, "STATIC", chinese || !en ? zh : en, SS_LEFT | SS_NOPREFIX, gx + x, gy + y,
+                        kLabelWidth, kLabelHeight, id, FFont);
     };
     // Buffer status.
-    AddControl("BUTTON", chinese ? "缓冲状态" : "Buffer status", BS_GROUPBOX, 16, 12, 345, 165, -1);
+    AddChildControl(FWindow, "BUTTON", chinese ? "缓冲状态" : "Buffer status", BS_GROUPBOX, 16, 12, 345, 165, -1,
+                    FFont);
     label(16, 12, 21, 22, "开始时间：", "Start:");
     label(16, 12, 85, 22, "00:00:00", nullptr, idLabFrom);
     label(16, 12, 20, 46, "当前时间：", nullptr);  // the same in every language
@@ -86,12 +64,13 @@ TfrmStatus::TfrmStatus(HWND parent)
     label(16, 12, 21, 136, "当前速度：", "Speed:");
     label(16, 12, 85, 136, "0 kbps", nullptr, idLabBPS);
     // Media information (the box's caption is the same in every language).
-    AddControl("BUTTON", "媒体信息", BS_GROUPBOX, 16, 183, 345, 80, -1);
+    AddChildControl(FWindow, "BUTTON", "媒体信息", BS_GROUPBOX, 16, 183, 345, 80, -1, FFont);
     label(16, 183, 21, 22, "长        度：", "Length:");
     label(16, 183, 84, 22, "00:00:00", nullptr, idLabDuration);
     label(16, 183, 21, 45, "屏幕大小：", "Size:");
     label(16, 183, 84, 45, "0 x 0", nullptr, idLabSize);
-    AddControl("BUTTON", chinese ? "关闭" : "Close", BS_DEFPUSHBUTTON | WS_TABSTOP, 156, 278, 75, 20, idBtnClose);
+    AddChildControl(FWindow, "BUTTON", chinese ? "关闭" : "Close", BS_DEFPUSHBUTTON | WS_TABSTOP, 156, 278, 75, 20,
+                    idBtnClose, FFont);
 }
 
 TfrmStatus::~TfrmStatus()
@@ -103,15 +82,6 @@ TfrmStatus::~TfrmStatus()
     }
     if (FFont)
         DeleteObject(FFont);
-}
-
-HWND TfrmStatus::AddControl(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id)
-{
-    HWND control = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, FWindow,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ThisModule(), nullptr);
-    if (control && FFont)
-        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
-    return control;
 }
 
 void TfrmStatus::SetText(int id, const std::string& text)

@@ -46,7 +46,6 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Message(UINT msg, WPARAM wp, LPARAM lp);
-    HWND AddControl(const char* cls, const char* text, DWORD style, int x, int y, int w, int h, int id);
     void SetText(int id, const std::string& text);
     void FormShow();
     void FormClose();

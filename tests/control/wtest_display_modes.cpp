@@ -8,8 +8,10 @@
 #include <ole2.h>
 
 #include "ControlHost.h"
+#include "ControlWindows.h"
 #include "QovPlayerTLB.h"
 
+using qov::test::FormOf;
 using qov::test::TControlHost;
 
 namespace {
@@ -18,16 +20,6 @@ constexpr UINT kPopupMenuMessage = WM_APP + 0x101;
 constexpr UINT kFullScreenExit = WM_USER + 105;
 constexpr UINT kFullScreenToggle = WM_USER + 108;
 constexpr UINT kFull = 101, kOriginal = 102, kAdaptive = 103;
-
-HWND FormOf(IQovPlayer* player)
-{
-    IOleWindow* window = nullptr;
-    player->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window));
-    HWND form = nullptr;
-    window->GetWindow(&form);
-    window->Release();
-    return form;
-}
 
 // The command checked when the display-mode sub-menu opens (0: none).
 UINT CheckedMode(HWND form)

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ControlHost.h"
+#include "ControlWindows.h"
 #include "QovPlayerTLB.h"
 #include "RecordingFixtures.h"
 #include "SampleRecording.h"
@@ -23,32 +24,11 @@ namespace {
 constexpr UINT kStatus = 104, kAbout = 105;
 constexpr int kLabFrames = 104, kLabDuration = 107, kLabSize = 108, kLabVersion = 201;
 
-HWND FormOf(IQovPlayer* player)
-{
-    IOleWindow* window = nullptr;
-    player->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window));
-    HWND form = nullptr;
-    window->GetWindow(&form);
-    window->Release();
-    return form;
-}
-
 std::string Text(HWND window, int id)
 {
     char text[256] = {};
     GetDlgItemTextA(window, id, text, sizeof text);
     return text;
-}
-
-bool WaitFor(const std::function<bool()>& done, DWORD ms)
-{
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms)
-            return false;
-        TControlHost::Pump(20);
-    }
-    return true;
 }
 
 // Offset of child's centre from its parent's client centre.
@@ -80,7 +60,7 @@ TEST(InfoWindows, StatisticsWindowInsideTheControl)
     EXPECT_LE(std::abs(CentreOffset(status).x), 1);
     EXPECT_LE(std::abs(CentreOffset(status).y), 1);
     // Before the first recording only length and size change.
-    ASSERT_TRUE(WaitFor([&] { return Text(status, kLabSize) == "0 x 0"; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return Text(status, kLabSize) == "0 x 0"; }, 3000));
     EXPECT_EQ(Text(status, kLabDuration), "00:00:00");
 
     // A second choice keeps the one window and centres it again.
@@ -96,8 +76,8 @@ TEST(InfoWindows, StatisticsWindowInsideTheControl)
     BSTR b = SysAllocString(wide.c_str());
     ASSERT_HRESULT_SUCCEEDED(p->Open(b));
     SysFreeString(b);
-    ASSERT_TRUE(WaitFor([&] { return Text(status, kLabSize) == "800 x 600"; }, 5000));
-    ASSERT_TRUE(WaitFor([&] { return Text(status, kLabFrames) != "0"; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return Text(status, kLabSize) == "800 x 600"; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Text(status, kLabFrames) != "0"; }, 3000));
 
     // Closed, the window no longer refreshes.
     SendMessageA(status, WM_CLOSE, 0, 0);

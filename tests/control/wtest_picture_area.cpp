@@ -12,6 +12,7 @@
 
 #include "../../control/UnitFull.cpp"
 #include "../../control/UnitTop.cpp"
+#include "ControlWindows.h"
 #include "QovFormat.h"
 #include "UnitBackBuffer.h"
 #include "UnitQovCore.h"
@@ -86,34 +87,10 @@ struct TFrameHost {
     }
 };
 
-// The window's pixels (B, G, R per pixel, rows top-down) of a rectangle.
 std::vector<uint8_t> ReadPixels(HWND window, int left, int top, int width, int height)
 {
-    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     Pump();
-    std::vector<uint8_t> out(static_cast<size_t>(width) * height * 3);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC dc = GetDC(window);
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, width, height, dc, left, top, SRCCOPY);
-    GdiFlush();
-    const int stride = (width * 3 + 3) & ~3;
-    for (int y = 0; y < height; ++y)
-        memcpy(&out[static_cast<size_t>(y) * width * 3], static_cast<uint8_t*>(bits) + y * stride, width * 3);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(window, dc);
-    return out;
+    return qov::test::ReadWindowPixels(window, left, top, width, height);
 }
 
 COLORREF PixelAt(HWND window, int x, int y)
@@ -145,28 +122,12 @@ std::vector<uint8_t> BufferRect(TBackBuffer& buffer, int left, int top, int widt
     return out;
 }
 
-// The bilinear formula, computed plainly over the whole picture as one block.
+// The whole back buffer scaled as one block.
 std::vector<uint8_t> ExpectedScaled(TBackBuffer& buffer, int dw, int dh)
 {
-    const int64_t sw = buffer.Width(), sh = buffer.Height(), dx = dw - 1, dy = dh - 1;
-    std::vector<uint8_t> out;
-    for (int64_t y = 0; y < dh; ++y) {
-        const int64_t u = y * (sh - 1), row = u / dy, fy = u % dy, wy = dy - fy;
-        const int64_t low = fy ? std::min(row + 1, sh - 1) : row;
-        for (int64_t k = 0; k < dw; ++k) {
-            const int64_t c = k * (sw - 1), col = c / dx, fx = c % dx, wx = dx - fx;
-            const int64_t right = fx ? std::min(col + 1, sw - 1) : col;
-            for (int b = 0; b < 3; ++b) {
-                auto at = [&](int64_t r, int64_t x) { return int64_t{buffer.Bits()[r * buffer.Stride() + x * 3 + b]}; };
-                const int64_t tl = at(row, col), tr = at(row, right), bl = at(low, col), br = at(low, right);
-                const int64_t v = (wy * wx * (tl - tr - bl + br) + dx * wy * tr + dy * wx * bl +
-                                   (dx * dy - dy * wx - dx * wy) * br + dx * dy / 2) /
-                                  (dx * dy);
-                out.push_back(static_cast<uint8_t>(v));
-            }
-        }
-    }
-    return out;
+    return qov::test::BilinearReference(buffer.Width(), buffer.Height(), dw, dh, [&](int64_t x, int64_t y, int b) {
+        return int64_t{buffer.Bits()[y * buffer.Stride() + x * 3 + b]};
+    });
 }
 
 TPixelRect All(TBackBuffer& b)

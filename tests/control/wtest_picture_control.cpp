@@ -12,27 +12,19 @@
 #include <string>
 
 #include "ControlHost.h"
+#include "ControlWindows.h"
 #include "PlaybackHarness.h"
 #include "QovPlayerTLB.h"
 #include "RecordingFixtures.h"
+#include "QovWriter.h"
 #include "SampleRecording.h"
+#include "ScreenPictures.h"
 
 using namespace qov::test;
 
 namespace {
 
 constexpr DISPID kDisplayModeChanged = 203;
-
-bool WaitFor(const std::function<bool()>& done, DWORD ms)
-{
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms)
-            return false;
-        TControlHost::Pump(10);
-    }
-    return true;
-}
 
 TStatus StatusOf(IQovPlayer* p)
 {
@@ -41,43 +33,17 @@ TStatus StatusOf(IQovPlayer* p)
     return s;
 }
 
-HWND FormOf(IQovPlayer* player)
-{
-    IOleWindow* window = nullptr;
-    player->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&window));
-    HWND form = nullptr;
-    window->GetWindow(&form);
-    window->Release();
-    return form;
-}
-
 // Pixels of window (left, top)-(left + w, top + h) that differ from the
 // reference picture at (0, 0)-(w, h).
 int Mismatches(HWND window, int left, int top, int w, int h, ReferenceRenderer& ref)
 {
-    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    HDC dc = GetDC(window);
-    HDC mem = CreateCompatibleDC(dc);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, dc, left, top, SRCCOPY);
-    GdiFlush();
+    const std::vector<uint8_t> p = ReadWindowPixels(window, left, top, w, h);
     int bad = 0;
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            bad += (static_cast<uint32_t*>(bits)[y * w + x] & 0xFFFFFF) != ref.Pixel(x, y);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    ReleaseDC(window, dc);
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* bgr = &p[(static_cast<size_t>(y) * w + x) * 3];
+            bad += ((uint32_t{bgr[2]} << 16) | (uint32_t{bgr[1]} << 8) | bgr[0]) != ref.Pixel(x, y);
+        }
     return bad;
 }
 
@@ -85,11 +51,7 @@ class PictureControl : public testing::Test {
 protected:
     void SetUp() override
     {
-        File = qov::writer::BuildSampleRecording().Build();
-        Path = ScratchPath("picture_control_sample.qov");
-        qov::writer::BuildSampleRecording().Save(Path);
-        Reference = std::make_unique<TReferencePlayer>(File);
-        Reference->Play(0, Reference->Count() - 1);
+        Load(qov::writer::BuildSampleRecording(), "picture_control_sample.qov");
         ASSERT_HRESULT_SUCCEEDED(Host.Create());
         ASSERT_HRESULT_SUCCEEDED(Host.Activate(false));
         P = Host.Player();
@@ -97,14 +59,23 @@ protected:
         Frame = FindWindowExA(Form, nullptr, "TDetailFrame", nullptr);
         ASSERT_TRUE(Frame);
     }
+    // The recording the test plays, and the picture it ends with.
+    void Load(const qov::writer::TRecordingWriter& w, const std::string& name)
+    {
+        File = w.Build();
+        Path = ScratchPath(name);
+        w.Save(Path);
+        Reference = std::make_unique<TReferencePlayer>(File);
+        Reference->Play(0, Reference->Count() - 1);
+    }
     void PlayToEnd()
     {
         std::wstring wide(Path.begin(), Path.end());
         BSTR b = SysAllocString(wide.c_str());
         ASSERT_HRESULT_SUCCEEDED(P->Open(b));
         SysFreeString(b);
-        ASSERT_TRUE(WaitFor([&] { return StatusOf(P) == vpPlaying; }, 10000));
-        ASSERT_TRUE(WaitFor([&] { return StatusOf(P) == vpStopped; }, 60000));
+        ASSERT_TRUE(WaitUntil([&] { return StatusOf(P) == vpPlaying; }, 10000));
+        ASSERT_TRUE(WaitUntil([&] { return StatusOf(P) == vpStopped; }, 60000));
         TControlHost::Pump(200);
     }
     void Resize(int w, int h)
@@ -147,6 +118,29 @@ TEST_F(PictureControl, OriginalSizeShowsTheFinalPicture)
     EXPECT_EQ(Mismatches(Frame, 0, 0, 300, 300, ref), 0);
 }
 
+TEST_F(PictureControl, AdaptiveScalesALargerRecording)
+{
+    qov::writer::TRecordingWriter w(1024, 768);
+    w.AddKeyFrame(0, qov::writer::MakeScreenPicture(1024, 768, 3), qov::ctZlib);
+    w.AddCopyRect(500, 130, 40, qov::writer::MakeScreenPicture(20, 20, 9), qov::ctLZO1X);
+    Load(w, "picture_control_1024.qov");
+    Resize(512, 600);
+    PlayToEnd();
+    // The change at (130, 40) repainted its block alone; a mode change
+    // repaints the whole picture as one block.
+    ASSERT_HRESULT_SUCCEEDED(P->put_DisplayMode(dmOriginal));
+    ASSERT_HRESULT_SUCCEEDED(P->put_DisplayMode(dmAdaptive));
+    TControlHost::Pump(500);
+    // Zoom 50: an image of 512 x 384 at top 108, the frame's black around it.
+    ReferenceRenderer& ref = Reference->Renderer();
+    const auto expected = BilinearReference(1024, 768, 512, 384, [&](int64_t x, int64_t y, int b) {
+        return int64_t{(ref.Pixel(int(x), int(y)) >> (8 * b)) & 0xFF};
+    });
+    EXPECT_TRUE(ReadWindowPixels(Frame, 0, 108, 512, 384) == expected);
+    EXPECT_EQ(ReadWindowPixels(Frame, 0, 107, 512, 1), std::vector<uint8_t>(512 * 3, 0));
+    EXPECT_EQ(ReadWindowPixels(Frame, 0, 492, 512, 1), std::vector<uint8_t>(512 * 3, 0));
+}
+
 TEST_F(PictureControl, FullScreenShowsThePictureAndLeaves)
 {
     PlayToEnd();
@@ -176,17 +170,17 @@ TEST_F(PictureControl, FullScreenShowsThePictureAndLeaves)
 
     // Activating another window leaves full screen.
     ASSERT_HRESULT_SUCCEEDED(P->put_FullScreen(VARIANT_TRUE));
-    ASSERT_TRUE(WaitFor([&] { return FullScreen() && GetFocus() == FullScreen(); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return FullScreen() && GetFocus() == FullScreen(); }, 3000));
     SetForegroundWindow(Host.Window());
     SetActiveWindow(Host.Window());
     // The request comes within 300 ms (the window's own test times it); Wine
     // without a window manager may hold the unmapping of a screen-sized
     // window for up to 2 s.
-    EXPECT_TRUE(WaitFor([&] { return !FullScreen(); }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return !FullScreen(); }, 3000));
 
     // Close frees a full-screen window.
     ASSERT_HRESULT_SUCCEEDED(P->put_FullScreen(VARIANT_TRUE));
-    ASSERT_TRUE(WaitFor([&] { return FullScreen() != nullptr; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return FullScreen() != nullptr; }, 3000));
     ASSERT_HRESULT_SUCCEEDED(P->Close());
     EXPECT_FALSE(FullScreen());
 }

@@ -183,7 +183,8 @@ void HandlerAgainstRendering()
         pool.push_back(writer::EncodePicture(screen.Crop(200 + 97 * i, 100 + 61 * i, 192, 108), ctJPEG));
     for (int i = 0; i < kFrames; ++i) {
         const writer::Bytes& payload = pool[size_t(i) % pool.size()];
-        const uint16_t left = uint16_t(50 + (i * 131) % (kWidth - 300)), top = uint16_t(40 + (i * 71) % (kHeight - 200));
+        const uint16_t left = uint16_t(50 + (i * 131) % (kWidth - 300));
+        const uint16_t top = uint16_t(40 + (i * 71) % (kHeight - 200));
         add(writer::MakeFrameHeader(0, fkCopyRect, ctJPEG, left, top, uint32_t(payload.size())), payload);
     }
 
