@@ -96,6 +96,14 @@ function(qov_control_test_setup)
     set_tests_properties(control_menu_chinese PROPERTIES FIXTURES_REQUIRED qov_control_registered TIMEOUT 120
                          PASS_REGULAR_EXPRESSION "menu language 0x0804" FAIL_REGULAR_EXPRESSION "FAILED")
   endif()
+  # The statistics window's and the about box's captions likewise.
+  if(TARGET control_wtest_info_windows)
+    add_test(NAME control_windows_chinese
+             COMMAND env LC_ALL=zh_CN.UTF-8 ${QOV_ROOT}/cmake/wine-run.sh $<TARGET_FILE:control_wtest_info_windows>
+             WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    set_tests_properties(control_windows_chinese PROPERTIES FIXTURES_REQUIRED qov_control_registered TIMEOUT 120
+                         PASS_REGULAR_EXPRESSION "window language 0x0804" FAIL_REGULAR_EXPRESSION "FAILED")
+  endif()
   # Register from a folder with a blank and unregister, in a scratch prefix.
   if(TARGET control_wtest_registration)
     add_test(NAME control_register_roundtrip

@@ -6,6 +6,7 @@
 #include <ole2.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <regex>
 #include <string>
@@ -56,7 +57,10 @@ TEST(InfoWindows, StatisticsWindowInsideTheControl)
     EXPECT_TRUE(IsWindowVisible(status));
     char caption[64] = {};
     GetWindowTextA(status, caption, sizeof caption);
-    EXPECT_STREQ(caption, GetSystemDefaultLangID() == 2052 ? "\xcd\xb3\xbc\xc6\xd0\xc5\xcf\xa2" : "Statistic");
+    const bool chinese = GetSystemDefaultLangID() == 2052;
+    std::printf("window language 0x%04x\n", GetSystemDefaultLangID());
+    EXPECT_STREQ(caption, chinese ? "统计信息" : "Statistic");
+    EXPECT_EQ(Text(status, IDOK), chinese ? "关闭" : "Close");
     EXPECT_LE(std::abs(CentreOffset(status).x), 1);
     EXPECT_LE(std::abs(CentreOffset(status).y), 1);
     // Before the first recording only length and size change.
@@ -97,7 +101,7 @@ TEST(InfoWindows, AboutBoxIsModalToTheHostWindow)
     HWND top = GetAncestor(form, GA_ROOT);
     for (int round = 0; round < 2; ++round) {
         std::atomic<bool> hostDisabled{false};
-        std::string version;
+        std::string version, captions;
         int offset = 99;
         std::thread user([&] {
             HWND box = nullptr;
@@ -109,6 +113,9 @@ TEST(InfoWindows, AboutBoxIsModalToTheHostWindow)
             hostDisabled = !IsWindowEnabled(top);
             HWND label = GetDlgItem(box, kLabVersion);
             version = Text(box, kLabVersion);
+            char text[32] = {};
+            GetWindowTextA(box, text, sizeof text);
+            captions = std::string(text) + "|" + Text(box, IDOK);
             RECT b{}, l{};
             GetWindowRect(box, &b);
             GetWindowRect(label, &l);
@@ -121,6 +128,7 @@ TEST(InfoWindows, AboutBoxIsModalToTheHostWindow)
         EXPECT_TRUE(hostDisabled);
         EXPECT_TRUE(std::regex_match(version, std::regex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+"))) << version;
         EXPECT_EQ(offset, 0);
+        EXPECT_EQ(captions, GetSystemDefaultLangID() == 2052 ? "关于|确定" : "About|OK");
         EXPECT_TRUE(IsWindowEnabled(top));
         EXPECT_EQ(FindWindowA("TfrmAbout", nullptr), nullptr);
     }
