@@ -459,9 +459,12 @@ LRESULT TfrmMain::Handle(UINT msg, WPARAM wParam, LPARAM lParam)
         if (reinterpret_cast<HWND>(lParam) == FBar && FControl)
             sbScroll(LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
         return 0;
-    case WM_SHOWWINDOW:
-        if (wParam && FControl)
-            PostMessageA(FWindow, WM_APP, 0, 0);  // once the window is on the screen
+    case WM_WINDOWPOSCHANGED:
+        // Every way of showing the window comes here (a window shown
+        // maximised gets no WM_SHOWWINDOW); the command line is opened once
+        // the window is on the screen.
+        if ((reinterpret_cast<WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW) && FControl)
+            PostMessageA(FWindow, WM_APP, 0, 0);
         break;
     case WM_APP:
         FormShow();
