@@ -14,13 +14,11 @@ namespace qov {
 
 const char* const kFormWindowClass = "TQovPlayerCtrl";
 const char* const kDetailWindowClass = "TDetailFrame";
-const char* const kNailsWindowClass = "TNailsFrame";
 
 namespace {
 
 constexpr UINT_PTR kTimerActiveNails = 1;  // timActiveNails, 1000 ms, enabled
 constexpr UINT_PTR kTimerAutoConnect = kAutoConnectTimerId;  // timerAutoConnect, 3000 ms, started by the play logic
-constexpr int kNailsHeight = 63;
 
 void RegisterWindowClasses()
 {
@@ -35,8 +33,6 @@ void RegisterWindowClasses()
         wc.lpszClassName = kFormWindowClass;
         RegisterClassExA(&wc);
         wc.lpszClassName = kDetailWindowClass;
-        RegisterClassExA(&wc);
-        wc.lpszClassName = kNailsWindowClass;
         RegisterClassExA(&wc);
     });
 }
@@ -74,16 +70,13 @@ void TQovPlayerCtrl::CreateForm()
     SetWindowLongPtrA(FForm, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProc));
     FDetail = CreateWindowExA(0, kDetailWindowClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, FForm,
                               nullptr, ModuleInstance(), nullptr);
-    FNails = CreateWindowExA(0, kNailsWindowClass, "", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, FForm, nullptr,
-                             ModuleInstance(), nullptr);
-    if (!FDetail || !FNails)
+    if (!FDetail)
         throw EOleError(HRESULT_FROM_WIN32(GetLastError()), "Cannot create the control window");
-    for (HWND frame : {FDetail, FNails}) {
-        SetWindowLongPtrA(frame, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        SetWindowLongPtrA(frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameProc));
-    }
+    SetWindowLongPtrA(FDetail, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(FDetail, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameProc));
     FDetailColor = RGB(255, 255, 255);
     FNailsColor = RGB(255, 255, 255);
+    CreateNails();
     ApplyFormStyle();
     ApplyFormFont();
     LayoutForm();
@@ -95,17 +88,17 @@ void TQovPlayerCtrl::DestroyForm() noexcept
 {
     FreePictureArea();
     FreeInfoWindows();
+    // The strip's threads end and its windows go before the form's.
+    FNails.reset();
     if (FForm) {
         KillTimer(FForm, kTimerActiveNails);
         KillTimer(FForm, kTimerAutoConnect);
         SetWindowLongPtrA(FForm, GWLP_USERDATA, 0);
         if (FDetail)
             SetWindowLongPtrA(FDetail, GWLP_USERDATA, 0);
-        if (FNails)
-            SetWindowLongPtrA(FNails, GWLP_USERDATA, 0);
         DestroyWindow(FForm);
     }
-    FForm = FDetail = FNails = nullptr;
+    FForm = FDetail = nullptr;
     if (FMenu)
         DestroyMenu(FMenu);
     FMenu = nullptr;
@@ -138,9 +131,8 @@ void TQovPlayerCtrl::LayoutForm()
 {
     RECT r;
     GetClientRect(FForm, &r);
-    int nails = IsWindowVisible(FNails) ? kNailsHeight : 0;
-    MoveWindow(FNails, 0, r.bottom - nails, r.right, nails, TRUE);
-    MoveWindow(FDetail, 0, 0, r.right, r.bottom - nails, TRUE);
+    const RECT rest = FNails ? FNails->AlignBottom(r) : r;
+    MoveWindow(FDetail, rest.left, rest.top, rest.right - rest.left, rest.bottom - rest.top, TRUE);
 }
 
 void TQovPlayerCtrl::ApplyFormStyle()
@@ -199,9 +191,11 @@ bool TQovPlayerCtrl::SetFormCursor(LPARAM lp)
 
 void TQovPlayerCtrl::OnTimer(UINT_PTR id)
 {
-    // timActiveNails lays out the thumbnail strip and timerAutoConnect
-    // reconnects a live source: neither has work without a source.
-    if (id == kTimerAutoConnect)
+    // timActiveNails has the thumbnail strip follow the play position and
+    // timerAutoConnect reconnects a live source.
+    if (id == kTimerActiveNails)
+        timActiveNailsTimer();
+    else if (id == kTimerAutoConnect)
         timerAutoConnectTimer();
 }
 
@@ -337,7 +331,7 @@ LRESULT TQovPlayerCtrl::FrameMessage(HWND frame, UINT msg, WPARAM wp, LPARAM lp)
     case WM_ERASEBKGND: {
         RECT r;
         GetClientRect(frame, &r);
-        HBRUSH brush = CreateSolidBrush(frame == FDetail ? FDetailColor : FNailsColor);
+        HBRUSH brush = CreateSolidBrush(FDetailColor);
         FillRect(reinterpret_cast<HDC>(wp), &r, brush);
         DeleteObject(brush);
         return 1;

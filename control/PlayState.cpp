@@ -171,6 +171,8 @@ void TQovPlayerCtrl::FreeSource()
     FContext.Index->Clear();
     // Both threads have ended: what they posted before is stale.
     RemoveEngineMessages();
+    if (FNails)
+        FNails->Reset();
 }
 
 void TQovPlayerCtrl::DoClose()
@@ -270,10 +272,8 @@ void TQovPlayerCtrl::DoOpen(const std::string& filename)
             FLocator = page.substr(0, separator + 1) + FLocator;
     }
     std::string openLocator = FLocator;
-    if (IsWindowVisible(FNails)) {
-        ShowWindow(FNails, SW_HIDE);
-        LayoutForm();
-    }
+    if (FNails)
+        FNails->Reset();
     const std::string prefix = UpperPrefix(FLocator);
     if (prefix == "QOVS") {
         auto* live = new TQovStream(&FContext);
@@ -372,10 +372,8 @@ void TQovPlayerCtrl::OnLiveNote()
     }
 }
 
-// Stand-in until the thumbnail strip is wired: no thumbnails are loaded
-// (ApplyDisplayMode is the picture area's, in PictureArea.cpp).
-
-void TQovPlayerCtrl::LoadNails() {}
+// (ApplyDisplayMode is the picture area's, in PictureArea.cpp; LoadNails
+// the thumbnail strip's, in ControlNails.cpp.)
 
 // ---------------------------------------------------------------------------
 // IQovPlayer play members

@@ -90,20 +90,19 @@ void TQovPlayerCtrl::Initialize()
     // procedures.
     CreateForm();
 
-    // (3) the temporary folder.
-    char temp[261];
-    DWORD n = GetTempPathA(261, temp);
-    FTempFolder = (n == 0 || n > 260) ? std::string("c:\\temp\\") : std::string(temp, n);
-    FTempFolder += "QovPlayer";
-    if (!ForceDirectories(FTempFolder + "\\nails")) {
-        std::string text = "Fail to create directory: " + FTempFolder;
+    // (3) the temporary folder: one of its own for this control under
+    // "QovPlayer" (downloaded channel files and thumbnails), so that two
+    // players never overwrite each other's files.
+    FTempFolder = MakeControlTempFolder();
+    if (GetFileAttributesA((FTempFolder + "nails").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        std::string text = "Fail to create directory: " + FTempFolder.substr(0, FTempFolder.size() - 1);
         MessageBoxA(FForm, text.c_str(), "File", MB_ICONERROR);
     }
-    FTempFolder += "\\";
 
     // (4) frame colours.
     SetFrameColor(FDetail, 0, FDetailColor);
-    SetFrameColor(FNails, 0, FNailsColor);
+    FNailsColor = 0;
+    FNails->SetColor(FNailsColor);
 
     // (5) the download buffer.
     FDownloadBuffer = new TDownloadBuffer(FTempFolder);
@@ -156,6 +155,10 @@ TQovPlayerCtrl::~TQovPlayerCtrl()
     } catch (...) {
         HandlerFailure("TQovPlayerCtrl.Destroy");
     }
+    // The strip's reader, downloader and layout thread end, then the
+    // control's download folder goes with what was downloaded into it.
+    FNails.reset();
+    RemoveControlTempFolder(FTempFolder);
     delete FDownloadBuffer;
     FDownloadBuffer = nullptr;
     delete FContext.Frames;
@@ -647,15 +650,17 @@ HRESULT TQovPlayerCtrl::get_NailBackgroundColor(LONG* Value)
     return MemberBoundary(IID_IQovPlayer, [&] {
         Need(Value);
         if (FNails)
-            *Value = static_cast<LONG>(SwapRedBlue(FNailsColor));
+            *Value = static_cast<LONG>(SwapRedBlue(FNails->Color()));
     });
 }
 
 HRESULT TQovPlayerCtrl::put_NailBackgroundColor(LONG Value)
 {
     return MemberBoundary(IID_IQovPlayer, [&] {
-        if (FNails)
-            SetFrameColor(FNails, SwapRedBlue(static_cast<uint32_t>(Value)), FNailsColor);
+        if (FNails) {
+            FNailsColor = SwapRedBlue(static_cast<uint32_t>(Value)) & 0xFFFFFF;
+            FNails->SetColor(FNailsColor);
+        }
     });
 }
 

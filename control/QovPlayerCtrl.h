@@ -18,10 +18,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "FormRecord.h"
 #include "QovPlayerTLB.h"
+#include "UnitBottom.h"
 #include "UnitQovCore.h"
 
 namespace qov {
@@ -55,7 +57,6 @@ constexpr UINT kAutoConnectMs = 3000;
 // Window classes of the form and its frames (hosts and tests find them by name).
 extern const char* const kFormWindowClass;     // "TQovPlayerCtrl"
 extern const char* const kDetailWindowClass;   // "TDetailFrame"
-extern const char* const kNailsWindowClass;    // "TNailsFrame"
 
 class TQovPlayerCtrl final : public IQovPlayer,
                              public ISupportErrorInfo,
@@ -372,6 +373,12 @@ private:
     // Starts loading the thumbnails of the locator.
     void LoadNails();
 
+    // --- thumbnail strip (ControlNails.cpp)
+    // Makes the strip (hidden) with its click and layout hooks.
+    void CreateNails();
+    // timActiveNails: the strip follows the play position.
+    void timActiveNailsTimer();
+
     // --- events
     // The one connection point, for IQovPlayerEvents: one sink at a time.
     class TEventPoint final : public IConnectionPoint {
@@ -414,7 +421,7 @@ private:
     TFormProperties FProps;
     HWND FForm = nullptr;
     HWND FDetail = nullptr;  // frmDetail
-    HWND FNails = nullptr;   // frmNails (hidden at start)
+    std::unique_ptr<TNailsFrame> FNails;  // frmNails (hidden at start)
     HMENU FMenu = nullptr;   // pmQov
     HBRUSH FFormBrush = nullptr;
     HFONT FFont = nullptr;

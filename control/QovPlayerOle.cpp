@@ -508,8 +508,8 @@ void TQovPlayerCtrl::PaintInto(HDC dc, const RECT& bounds)
     GetClientRect(FForm, &client);
     const int height = bounds.bottom - bounds.top;
     int nails = 0;
-    if (IsWindowVisible(FNails) && client.bottom > 0)
-        nails = MulDiv(63, height, client.bottom);
+    if (FNails && FNails->Visible() && client.bottom > 0)
+        nails = MulDiv(FNails->StripHeight(), height, client.bottom);
     RECT picture{bounds.left, bounds.top, bounds.right, bounds.bottom - nails};
     HBRUSH detail = CreateSolidBrush(FDetailColor);
     FillRect(dc, &picture, detail);

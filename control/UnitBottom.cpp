@@ -324,7 +324,13 @@ void TNailsFrame::UpdateScroll()
     info.nPage = static_cast<UINT>(std::max<LONG>(0, client.bottom));
     FScroll = std::clamp(FScroll, 0, std::max(0, range - static_cast<int>(client.bottom)));
     info.nPos = FScroll;
-    SetScrollInfo(FHandle, SB_VERT, &info, TRUE);
+    // Setting the bar costs milliseconds with its redraw: only a change is
+    // set, and the bar is redrawn with the strip's next paint.
+    if (info.nMax != FScrollShown.nMax || info.nPage != FScrollShown.nPage || info.nPos != FScrollShown.nPos) {
+        SetScrollInfo(FHandle, SB_VERT, &info, FALSE);
+        FScrollShown = info;
+        RedrawWindow(FHandle, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE);
+    }
     InvalidateRect(FHandle, nullptr, FALSE);
 }
 
@@ -338,7 +344,9 @@ bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
 {
     if (!Visible())
         ShowStrip();
-    ShowScrollBar(FHandle, SB_VERT, TRUE);
+    // Showing a shown scroll bar again recalculates the frame every time.
+    if (!(GetWindowLongPtrA(FHandle, GWL_STYLE) & WS_VSCROLL))
+        ShowScrollBar(FHandle, SB_VERT, TRUE);
     if (FCount >= kMaxNails)
         return false;
     auto nail = std::make_unique<TNail>(this);

@@ -182,6 +182,7 @@ private:
     TNail* FPressed = nullptr;
     int FColumns = 0;
     int FScroll = 0;
+    SCROLLINFO FScrollShown{};  // what the bar was last given
     int FHeight = kNailsFrameHeight;
     RECT FArea{};
     bool FAreaSet = false;

@@ -88,7 +88,7 @@ TEST(OleHost, ActivatesInPlaceAndPaintsThePictureArea)
     EXPECT_TRUE(IsWindowVisible(form));
     HWND picture = Child(form, "TDetailFrame");
     ASSERT_TRUE(picture);
-    EXPECT_FALSE(IsWindowVisible(Child(form, "TNailsFrame")));
+    EXPECT_FALSE(IsWindowVisible(Child(form, "QovNailsFrame")));
     RECT r;
     GetClientRect(picture, &r);
     EXPECT_EQ(r.right, 640);

@@ -14,6 +14,8 @@ serves) and picks its behaviour from the first path segment:
   /drop/<file>      closes the connection without answering
   /silent/<file>    reads the request and never answers (the connection is
                     held for at most SILENT_SECONDS, then closed)
+  /silentpics/<file>  pictures (.bmp, .dib, .jpg, .jpeg) as /silent/, any
+                    other file as /ok/ (a thumbnail download that stalls)
 
 Every request is counted per behaviour; GET /_count/<behaviour> answers the
 count as text and GET /_reset sets all counts to 0.
@@ -87,6 +89,9 @@ class Handler(BaseHTTPRequestHandler):
 
         if kind == "drop":
             return self.cut_connection()
+        if kind == "silentpics":
+            pictures = (".bmp", ".dib", ".jpg", ".jpeg")
+            kind = "silent" if rest.lower().endswith(pictures) else "ok"
         if kind == "silent":
             time.sleep(SILENT_SECONDS)
             return self.cut_connection()
