@@ -3,7 +3,10 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 
 #include "SysUtils.h"
 
@@ -80,6 +83,37 @@ std::string BenchFolder()
     const std::string dir = ProgramDir() + "..\\..\\bench";
     CreateDirectoryA(dir.c_str(), nullptr);
     return dir;
+}
+
+bool FindWebServer(int* port, std::string* root)
+{
+    auto env = [](const char* name) {
+        char buffer[2048];
+        const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+        return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+    };
+    std::string p = env("QOV_HTTP_PORT"), r = env("QOV_HTTP_ROOT");
+    if (p.empty() || r.empty()) {
+        std::ifstream file(ProgramDir() + "..\\..\\services\\ports.txt");
+        std::string line;
+        while (std::getline(file, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.rfind("http_port=", 0) == 0)
+                p = line.substr(10);
+            else if (line.rfind("http_root=", 0) == 0)
+                r = line.substr(10);
+        }
+    }
+    if (p.empty() || r.empty())
+        return false;
+    if (r[0] == '/') {
+        r = "Z:" + r;
+        std::replace(r.begin(), r.end(), '/', '\\');
+    }
+    *port = std::atoi(p.c_str());
+    *root = r;
+    return *port > 0;
 }
 
 writer::TSyntheticOptions ThreeHourOptions()

@@ -32,6 +32,11 @@ std::string ProgramDir();
 // build/bench (made when missing), where recordings for the benchmarks go.
 std::string BenchFolder();
 
+// The test web server (scripts/services.sh): its port and served folder as a
+// Windows path, from QOV_HTTP_PORT and QOV_HTTP_ROOT or else the services'
+// ports.txt beside the build; false when it is not running.
+bool FindWebServer(int* port, std::string* root);
+
 // A synthetic 3-hour recording of 1920 x 1080 with a key frame every 30 s
 // (about 500 MB).
 writer::TSyntheticOptions ThreeHourOptions();

@@ -166,41 +166,6 @@ TRelayout Relayout(HWND host, const std::string& folder)
     return r;
 }
 
-std::string Env(const char* name)
-{
-    char buffer[2048];
-    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
-
-// The test web server's port and served folder (environment or the services'
-// ports.txt beside the build).
-bool FindWebServer(int* port, std::string* root)
-{
-    std::string p = Env("QOV_HTTP_PORT"), r = Env("QOV_HTTP_ROOT");
-    if (p.empty() || r.empty()) {
-        std::ifstream file(bench::ProgramDir() + "..\\..\\services\\ports.txt");
-        std::string line;
-        while (std::getline(file, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.rfind("http_port=", 0) == 0)
-                p = line.substr(10);
-            else if (line.rfind("http_root=", 0) == 0)
-                r = line.substr(10);
-        }
-    }
-    if (p.empty() || r.empty())
-        return false;
-    if (r[0] == '/') {
-        r = "Z:" + r;
-        std::replace(r.begin(), r.end(), '/', '\\');
-    }
-    *port = std::atoi(p.c_str());
-    *root = r;
-    return *port > 0;
-}
-
 } // namespace
 
 int main()
@@ -226,7 +191,7 @@ int main()
 
     int port = 0;
     std::string root;
-    if (FindWebServer(&port, &root)) {
+    if (bench::FindWebServer(&port, &root)) {
         const std::string dir = "bench_nails_" + std::to_string(GetCurrentProcessId());
         WriteList(root + "\\" + dir + "\\", "");
         std::vector<double> webs;

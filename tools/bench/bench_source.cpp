@@ -63,45 +63,14 @@ struct TServices {
     std::string LogFile;  // Windows path of nginx's access log
 };
 
-std::string Env(const char* name)
-{
-    char buffer[2048];
-    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
-
-std::string WinePath(std::string path)
-{
-    if (path.empty() || path[0] != '/')
-        return path;
-    path = "Z:" + path;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
 bool FindServices(TServices* s)
 {
-    std::string port = Env("QOV_HTTP_PORT"), root = Env("QOV_HTTP_ROOT");
-    if (port.empty() || root.empty()) {
-        std::ifstream file(ProgramDir() + "..\\..\\services\\ports.txt");
-        std::string line;
-        while (std::getline(file, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (line.rfind("http_port=", 0) == 0)
-                port = line.substr(10);
-            else if (line.rfind("http_root=", 0) == 0)
-                root = line.substr(10);
-        }
-    }
-    if (port.empty() || root.empty())
+    if (!FindWebServer(&s->HttpPort, &s->Root))
         return false;
-    s->HttpPort = std::atoi(port.c_str());
-    s->Root = WinePath(root);
     // build/services/www -> build/services/logs/access.log
     std::string dir = s->Root.substr(0, s->Root.find_last_of('\\'));
     s->LogFile = dir + "\\logs\\access.log";
-    return s->HttpPort > 0;
+    return true;
 }
 
 // Requests, bytes sent and body bytes in the access log after a position.
