@@ -309,8 +309,16 @@ void TNailsFrame::ApplyLook(TNail* /*nail*/)
     InvalidateRect(FHandle, nullptr, FALSE);
 }
 
-void TNailsFrame::UpdateScroll()
+void TNailsFrame::InvalidateNail(const TNail* nail)
 {
+    // The bold time label may reach past the frame's right edge by a little.
+    RECT r{nail->Left() - 1, nail->Top() - FScroll - 1, nail->Right() + kNailGap, nail->Bottom() - FScroll + 1};
+    InvalidateRect(FHandle, &r, FALSE);
+}
+
+void TNailsFrame::UpdateScroll(const TNail* changed)
+{
+    const int scroll = FScroll;
     int range = 0;
     for (int i = 0; i < FCount; ++i)
         range = std::max(range, FNails[i]->Bottom());
@@ -331,7 +339,10 @@ void TNailsFrame::UpdateScroll()
         FScrollShown = info;
         RedrawWindow(FHandle, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE);
     }
-    InvalidateRect(FHandle, nullptr, FALSE);
+    if (changed && FScroll == scroll)
+        InvalidateNail(changed);
+    else
+        InvalidateRect(FHandle, nullptr, FALSE);
 }
 
 void TNailsFrame::SetScroll(int position)
@@ -362,8 +373,8 @@ bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
     if (FCount > 0)
         PlaceAfter(nail.get(), FCount);
     nail->FIndex = FCount;
-    FNails[FCount++] = std::move(nail);
-    UpdateScroll();
+    FNails[FCount] = std::move(nail);
+    UpdateScroll(FNails[FCount++].get());
     return true;
 }
 
@@ -461,8 +472,10 @@ void TNailsFrame::PlaceNail(int index)
 {
     if (index < 1 || index >= kMaxNails || index >= FCount || FColumns < 1)
         return;
+    // Only where the nail was and where it goes are painted again.
+    InvalidateNail(FNails[index].get());
     PlaceAfter(FNails[index].get(), index);
-    UpdateScroll();
+    UpdateScroll(FNails[index].get());
 }
 
 void TNailsFrame::FrameResize()
@@ -532,16 +545,23 @@ void TNailsFrame::Paint()
     HDC buffer = CreateCompatibleDC(dc);
     HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(1, client.right), std::max<LONG>(1, client.bottom));
     HGDIOBJ old = SelectObject(buffer, bitmap);
+    // Only the part to repaint is drawn and copied (a placement repaints
+    // two nails' places, not the strip).
+    RECT area{};
+    IntersectRect(&area, &ps.rcPaint, &client);
     HBRUSH background = CreateSolidBrush(FColor);
-    FillRect(buffer, &client, background);
+    FillRect(buffer, &area, background);
     DeleteObject(background);
+    IntersectClipRect(buffer, area.left, area.top, area.right, area.bottom);
     for (int i = 0; i < FCount; ++i) {
         const TNail* nail = FNails[i].get();
         const int top = nail->Top() - FScroll;
-        if (top < client.bottom && top + nail->Height() > 0)
+        if (top < area.bottom && top + nail->Height() > area.top && nail->Left() < area.right &&
+            nail->Right() + kNailGap > area.left)
             nail->Paint(buffer, FScroll);
     }
-    BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+    BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, buffer, area.left, area.top,
+           SRCCOPY);
     SelectObject(buffer, old);
     DeleteObject(bitmap);
     DeleteDC(buffer);

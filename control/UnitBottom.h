@@ -162,7 +162,11 @@ private:
     void Paint();
     void ShowStrip();
     void Realign();
-    void UpdateScroll();
+    // Sets the scroll bar for the nails' extent; repaints the whole strip
+    // unless only the nail changed is to be repainted (InvalidateNail).
+    void UpdateScroll(const TNail* changed = nullptr);
+    // Repaints where nail stands (its frame, picture and labels).
+    void InvalidateNail(const TNail* nail);
     void SetScroll(int position);
     int ClientColumns() const;
     TNail* NailAt(int x, int y) const;
