@@ -322,6 +322,13 @@ void TNailsFrame::UpdateScroll(const TNail* changed)
     int range = 0;
     for (int i = 0; i < FCount; ++i)
         range = std::max(range, FNails[i]->Bottom());
+    // At least the extent of the whole grid: while a relayout moves the
+    // nails into more rows the bar is set once, not at every new row.
+    if (FCount > 0 && FColumns > 0) {
+        const TNail* first = FNails[0].get();
+        const int rows = (FCount + FColumns - 1) / FColumns;
+        range = std::max(range, first->Top() + (rows - 1) * (first->Height() + kNailGap) + first->Height());
+    }
     RECT client{};
     GetClientRect(FHandle, &client);
     SCROLLINFO info{};
