@@ -7,8 +7,10 @@
 #include <ole2.h>
 
 #include "MiscHead.h"
+#include "NailsFixtures.h"
 #include "QovWriter.h"
 #include "RecordingFixtures.h"
+#include "SampleRecording.h"
 #include "ScreenPictures.h"
 #include "TestServices.h"
 #include "UnitMain.h"
@@ -37,6 +39,15 @@ std::wstring SaveRecording(const std::string& name, uint32_t duration, uint32_t 
     GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
     std::string text(full);
     return std::wstring(text.begin(), text.end());
+}
+
+BOOL CALLBACK FindStrip(HWND window, LPARAM param)
+{
+    char cls[32] = "";
+    GetClassNameA(window, cls, sizeof cls);
+    if (!strcmp(cls, "QovNailsFrame"))
+        *reinterpret_cast<HWND*>(param) = window;
+    return TRUE;
 }
 
 class WindowPlaying : public testing::Test {
@@ -163,4 +174,30 @@ TEST_F(WindowPlaying, MenuCommandsDriveTheControlAndMarksFollowItsState)
     EXPECT_TRUE(Checked(cmScanForward));
     EXPECT_FALSE(Checked(cmPlay) || Checked(cmPause) || Checked(cmStop));
     Command(cmClose);
+}
+
+// The control reports a thumbnail click as OnSkip, which the program does not
+// act on: the recording plays on.
+TEST_F(WindowPlaying, ThumbnailClickMovesNothing)
+{
+    char dir[MAX_PATH];
+    GetCurrentDirectoryA(sizeof dir, dir);
+    const std::string folder = qov::test::FreshNailsFolder(dir, "app_nails");
+    qov::test::WriteNailsRecording(folder, 5, 1000, "nails\\");
+    qov::writer::BuildSampleRecording().Save(folder + "rec.qov");
+    OpenPlaying(std::wstring(folder.begin(), folder.end()) + L"rec.qov");
+    HWND strip = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        EnumChildWindows(Form->Handle(), FindStrip, reinterpret_cast<LPARAM>(&strip));
+        return strip && IsWindowVisible(strip);
+    }));
+    ASSERT_TRUE(WaitFor([&] { return Player().CurrentPosition() > 3000; }, 8000));
+    // The first nail (0 s) stands at (10, 10), 64 pixels square.
+    const int32_t before = Player().CurrentPosition();
+    SendMessageA(strip, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(42, 42));
+    SendMessageA(strip, WM_LBUTTONUP, 0, MAKELPARAM(42, 42));
+    WaitFor([] { return false; }, 500);
+    EXPECT_GE(Player().CurrentPosition(), before);
+    EXPECT_EQ(Player().Status(), vpPlaying);
+    EXPECT_TRUE(Reports.empty()) << Reports.front();
 }
