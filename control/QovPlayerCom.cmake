@@ -120,6 +120,15 @@ function(qov_control_test_setup)
       set_tests_properties(control_${name} PROPERTIES FIXTURES_REQUIRED qov_control_registered)
     endif()
   endforeach()
+  # Tests that read pixels back from the screen or look for the full-screen
+  # window and the about box run alone: another test's windows on the same
+  # display would cover theirs or take their focus.
+  foreach(t control_wtest_picture_area control_wtest_picture_control control_wtest_info_windows
+            control_windows_chinese)
+    if(TEST ${t})
+      set_tests_properties(${t} PROPERTIES RUN_SERIAL TRUE)
+    endif()
+  endforeach()
 endfunction()
 
 # bench_control: create/activate/deactivate/destroy cycles and the cost of a

@@ -105,7 +105,7 @@ TEST(InfoWindows, AboutBoxIsModalToTheHostWindow)
         int offset = 99;
         std::thread user([&] {
             HWND box = nullptr;
-            for (int i = 0; i < 300 && !(box = FindWindowA("TfrmAbout", nullptr)); ++i)
+            for (int i = 0; i < 300 && !(box = qov::test::FindOwnWindow("TfrmAbout")); ++i)
                 Sleep(10);
             if (!box)
                 return;
@@ -130,6 +130,6 @@ TEST(InfoWindows, AboutBoxIsModalToTheHostWindow)
         EXPECT_EQ(offset, 0);
         EXPECT_EQ(captions, GetSystemDefaultLangID() == 2052 ? "关于|确定" : "About|OK");
         EXPECT_TRUE(IsWindowEnabled(top));
-        EXPECT_EQ(FindWindowA("TfrmAbout", nullptr), nullptr);
+        EXPECT_EQ(qov::test::FindOwnWindow("TfrmAbout"), nullptr);
     }
 }

@@ -88,7 +88,7 @@ protected:
         place->Release();
         TControlHost::Pump(100);
     }
-    HWND FullScreen() { return FindWindowA("TfrmFullScreen", nullptr); }
+    HWND FullScreen() { return qov::test::FindOwnWindow("TfrmFullScreen"); }
 
     TControlHost Host;
     IQovPlayer* P = nullptr;

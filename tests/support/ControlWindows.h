@@ -29,6 +29,33 @@ inline HWND FormOf(IQovPlayer* player)
     return form;
 }
 
+struct TWindowSearch {
+    const char* ClassName;
+    HWND Found;
+};
+
+inline BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM lp)
+{
+    auto* search = reinterpret_cast<TWindowSearch*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (pid != GetCurrentProcessId() || lstrcmpA(name, search->ClassName) != 0)
+        return TRUE;
+    search->Found = window;
+    return FALSE;
+}
+
+// The top-level window of this class that this process made (another test
+// program on the same display may have one too).
+inline HWND FindOwnWindow(const char* className)
+{
+    TWindowSearch search{className, nullptr};
+    EnumWindows(&MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}
+
 // Pumps until done answers true; false after ms.
 inline bool WaitUntil(const std::function<bool()>& done, DWORD ms)
 {
