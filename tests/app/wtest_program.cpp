@@ -118,12 +118,13 @@ std::string SavedRecording(const std::string& name)
     return full;
 }
 
-// The newest name of the recent-files list kept by the program.
-std::string NewestRecentFile()
+// Name i of the recent-files list kept by the program (0: the newest).
+std::string RecentFile(int i)
 {
     char value[1024] = "";
     DWORD size = sizeof value;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Corvane QovPlayer\\MRU Items", "F0", RRF_RT_REG_SZ,
+    const std::string name = "F" + std::to_string(i);
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Corvane QovPlayer\\MRU Items", name.c_str(), RRF_RT_REG_SZ,
                      nullptr, value, &size) != ERROR_SUCCESS)
         return "(none)";
     return value;
@@ -176,7 +177,7 @@ TEST(Program, CommandLineWordsOpenPlayAndAreRemembered)
     EXPECT_GE(GetScrollPos(program.Child("ScrollBar"), SB_CTL), 9);
     EXPECT_EQ(program.Found.Box, nullptr) << Text(program.Found.Box);
     EXPECT_EQ(program.Close(), 0u);
-    EXPECT_EQ(NewestRecentFile(), file);
+    EXPECT_EQ(RecentFile(0), file);
 }
 
 BOOL CALLBACK FindUrlDialog(HWND window, LPARAM param)
@@ -195,6 +196,7 @@ TEST(Program, UrlDialogOpensCancelsAndReportsAMissingChannelFile)
     qov::test::TTestServices services;
     QOV_NEED_SERVICES(services);
     std::string file = SavedRecording("program_url.qov");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Corvane QovPlayer\\MRU Items");
     TProgram program("");
     ASSERT_NE(program.Found.Main, nullptr);
     auto showDialog = [&] {
@@ -223,10 +225,18 @@ TEST(Program, UrlDialogOpensCancelsAndReportsAMissingChannelFile)
     EXPECT_EQ(program.Found.Box, nullptr) << Text(program.Found.Box);
     EXPECT_EQ(Text(program.Found.Main), caption);
 
-    std::string url = "http://127.0.0.1:" + std::to_string(services.HttpPort) + "/missing_channel.sms";
+    // The same recording again: one entry in the recent files.
     dialog = showDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(Text(edit(dialog)), "Z:\\nothing here.qov");
+    SetWindowTextA(edit(dialog), file.c_str());
+    press(dialog, IDOK);
+    Sleep(1000);
+    EXPECT_EQ(Text(program.Found.Main), caption);
+
+    std::string url = "http://127.0.0.1:" + std::to_string(services.HttpPort) + "/missing_channel.sms";
+    dialog = showDialog();
+    ASSERT_NE(dialog, nullptr);
     SetWindowTextA(edit(dialog), url.c_str());
     press(dialog, IDOK);
     ASSERT_TRUE(program.WaitFor([&] { return program.Found.Box != nullptr; }));
@@ -243,4 +253,6 @@ TEST(Program, UrlDialogOpensCancelsAndReportsAMissingChannelFile)
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(program.WaitFor([&] { return program.Found.Box == nullptr; }));
     EXPECT_EQ(program.Close(), 0u);
+    EXPECT_EQ(RecentFile(0), file);
+    EXPECT_EQ(RecentFile(1), "(none)");
 }
