@@ -48,18 +48,37 @@ echo "== Windows tests ($QOV_ARCH) under Wine"
 (cd "build/$QOV_ARCH" && ctest -j "$jobs" --output-on-failure --repeat after-timeout:3) | tee build/win-ctest.log ||
   status=1
 
-echo "== Fuzzing, $fuzz_seconds s per target"
-for f in build/fuzz/bin/fuzz_*; do
-  [ -x "$f" ] || continue
-  corpus="build/fuzz/corpus/$(basename "$f")"
+echo "== Fuzzing, $fuzz_seconds s per target, $jobs at a time"
+# fuzz_one TARGET: one bounded run over its corpus and seeds; the exit code
+# and the log tell the result.
+fuzz_one() {
+  local f="$1" name corpus seeds
+  name="$(basename "$f")"
+  corpus="build/fuzz/corpus/$name"
   mkdir -p "$corpus"
-  seeds="tests/fuzz/seeds/$(basename "$f")"
+  seeds="tests/fuzz/seeds/$name"
   [ -d "$seeds" ] || seeds=""
-  if "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
-      "$corpus" $seeds >"build/fuzz/$(basename "$f").log" 2>&1; then
-    echo "$(basename "$f"): clean ($(grep -m1 'stat::number_of_executed_units' "build/fuzz/$(basename "$f").log" | awk '{print $2}') runs)"
+  "$f" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+    "$corpus" $seeds >"build/fuzz/$name.log" 2>&1
+  echo $? >"build/fuzz/$name.rc"
+}
+targets=()
+for f in build/fuzz/bin/fuzz_*; do [ -x "$f" ] && targets+=("$f"); done
+# Only the fuzzers' own processes are waited for (the services run in the
+# background of this shell too), the oldest first when all slots are taken.
+pids=()
+for f in "${targets[@]}"; do
+  if [ "${#pids[@]}" -ge "$jobs" ]; then wait "${pids[0]}" || true; pids=("${pids[@]:1}"); fi
+  fuzz_one "$f" &
+  pids+=("$!")
+done
+for pid in "${pids[@]}"; do wait "$pid" || true; done
+for f in "${targets[@]}"; do
+  name="$(basename "$f")"
+  if [ "$(cat "build/fuzz/$name.rc" 2>/dev/null)" = 0 ]; then
+    echo "$name: clean ($(grep -m1 'stat::number_of_executed_units' "build/fuzz/$name.log" | awk '{print $2}') runs)"
   else
-    echo "$(basename "$f"): FAILED"; tail -40 "build/fuzz/$(basename "$f").log"; status=1
+    echo "$name: FAILED"; tail -40 "build/fuzz/$name.log"; status=1
   fi
 done
 
