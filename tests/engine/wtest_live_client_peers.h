@@ -21,6 +21,7 @@
 
 #include "FrameStore.h"
 #include "QovFormat.h"
+#include "TestWindow.h"
 #include "UnitQovCore.h"
 #include "UnitQovClient.h"
 #include "UnitShare.h"
@@ -153,26 +154,8 @@ public:
     HWND Handle() const { return FWindow; }
 
     // Pumps this thread's messages until pred holds or ms pass; returns pred().
-    bool PumpUntil(const std::function<bool()>& pred, DWORD ms)
-    {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-            if (pred())
-                return true;
-            if (GetTickCount() - start >= ms)
-                return pred();
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
-    }
-    void Pump(DWORD ms)
-    {
-        PumpUntil([] { return false; }, ms);
-    }
+    bool PumpUntil(const std::function<bool()>& pred, DWORD ms) { return qov::test::PumpUntil(pred, ms); }
+    void Pump(DWORD ms) { qov::test::PumpFor(ms); }
 
     std::vector<TWindowMessage> Messages(UINT message) const
     {

@@ -64,28 +64,6 @@ void WriteNailsRecording(const std::string& folder, int lines, int stepMs, const
     WriteWholeFile(folder + "nails.xml", list);
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (done())
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return done();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-void PumpFor(DWORD ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
-
 TStripHost::TStripHost(int clientWidth, int clientHeight)
 {
     static bool registered = false;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "TestWindow.h"
+
 namespace qov::test {
 
 // Writes bytes to a file (creating missing folders); false on failure.
@@ -22,12 +24,6 @@ std::string FreshNailsFolder(const std::string& base, const std::string& name);
 // picture (a small BMP or JPEG) in folder + pictures.
 void WriteNailsRecording(const std::string& folder, int lines, int stepMs, const std::string& pictures,
                          const std::vector<int>& skip = {}, const char* ext = "bmp");
-
-// Dispatches this thread's messages until done() or timeoutMs passed;
-// returns done().
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
-// Dispatches this thread's messages for ms.
-void PumpFor(DWORD ms);
 
 // A visible top-level window to host a strip, with a client area of the size
 // given; its procedure may be replaced by the test.

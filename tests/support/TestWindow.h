@@ -111,6 +111,12 @@ std::vector<std::string> LogLinesWith(uint64_t mark, const std::string& text);
 // Waits until at least n lines containing text were appended since the mark.
 bool WaitLogLines(uint64_t mark, const std::string& text, size_t n, DWORD timeoutMs);
 
+// Dispatches this thread's messages until done() or timeoutMs passed;
+// returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// Dispatches this thread's messages for ms.
+void PumpFor(DWORD ms);
+
 } // namespace qov::test
 
 #endif
