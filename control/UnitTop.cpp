@@ -1,5 +1,7 @@
 #include "UnitTop.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 
 #include "QovFormat.h"
@@ -15,6 +17,79 @@ constexpr int kVertScrollIncrement = 8;
 // A play thread posts one notification per frame; a queue that keeps filling
 // while it is emptied is left for the next paint.
 constexpr int kMaxMergedPaints = 100000;
+
+// The frame's flat scroll bars, from the common controls library. The tool
+// chain's import library lacks these calls, so they are bound by name; a
+// system without them keeps the ordinary scroll bars.
+struct TFlatScrollBars {
+    decltype(&::InitializeFlatSB) Initialize = nullptr;
+    decltype(&::UninitializeFlatSB) Uninitialize = nullptr;
+    decltype(&::FlatSB_SetScrollProp) SetProp = nullptr;
+    decltype(&::FlatSB_SetScrollInfo) SetInfo = nullptr;
+    decltype(&::FlatSB_GetScrollInfo) GetInfo = nullptr;
+    decltype(&::FlatSB_SetScrollPos) SetPos = nullptr;
+    decltype(&::FlatSB_ShowScrollBar) Show = nullptr;
+
+    bool Bound() const { return Initialize && Uninitialize && SetProp && SetInfo && GetInfo && SetPos && Show; }
+};
+
+template <class F>
+void Bind(HMODULE module, const char* name, F& function)
+{
+    function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const TFlatScrollBars& FlatScrollBars()
+{
+    static const TFlatScrollBars bars = [] {
+        TFlatScrollBars b;
+        // Stays loaded with the module: the frame windows use it to the end.
+        if (HMODULE module = LoadLibraryA("comctl32.dll")) {
+            Bind(module, "InitializeFlatSB", b.Initialize);
+            Bind(module, "UninitializeFlatSB", b.Uninitialize);
+            Bind(module, "FlatSB_SetScrollProp", b.SetProp);
+            Bind(module, "FlatSB_SetScrollInfo", b.SetInfo);
+            Bind(module, "FlatSB_GetScrollInfo", b.GetInfo);
+            Bind(module, "FlatSB_SetScrollPos", b.SetPos);
+            Bind(module, "FlatSB_ShowScrollBar", b.Show);
+        }
+        return b.Bound() ? b : TFlatScrollBars{};
+    }();
+    return bars;
+}
+
+// The flat scroll bar calls act on the ordinary bars of a window that has no
+// flat ones, as these do without the library.
+void SetFrameScrollInfo(HWND window, int bar, const SCROLLINFO& si)
+{
+    if (const auto& flat = FlatScrollBars(); flat.Bound())
+        flat.SetInfo(window, bar, const_cast<SCROLLINFO*>(&si), TRUE);
+    else
+        SetScrollInfo(window, bar, &si, TRUE);
+}
+
+bool GetFrameScrollInfo(HWND window, int bar, SCROLLINFO& si)
+{
+    if (const auto& flat = FlatScrollBars(); flat.Bound())
+        return flat.GetInfo(window, bar, &si) != FALSE;
+    return GetScrollInfo(window, bar, &si) != FALSE;
+}
+
+void SetFrameScrollPos(HWND window, int bar, int pos)
+{
+    if (const auto& flat = FlatScrollBars(); flat.Bound())
+        flat.SetPos(window, bar, pos, TRUE);
+    else
+        SetScrollPos(window, bar, pos, TRUE);
+}
+
+void ShowFrameScrollBar(HWND window, int bar, bool visible)
+{
+    if (const auto& flat = FlatScrollBars(); flat.Bound())
+        flat.Show(window, bar, visible);
+    else
+        ShowScrollBar(window, bar, visible);
+}
 
 } // namespace
 
@@ -150,6 +225,23 @@ bool PaintPicture(TBackBuffer& buffer, int32_t mode, const TPixelRect& dirty, in
 // ---------------------------------------------------------------------------
 // TDetailFrame
 
+TDetailFrame::TDetailFrame(HWND window) : FWindow(window)
+{
+    // Flat scroll bars where the system draws them; elsewhere they are drawn
+    // as ordinary ones.
+    const auto& flat = FlatScrollBars();
+    if (FWindow && flat.Bound() && flat.Initialize(FWindow)) {
+        flat.SetProp(FWindow, WSB_PROP_HSTYLE, FSB_FLAT_MODE, FALSE);
+        flat.SetProp(FWindow, WSB_PROP_VSTYLE, FSB_FLAT_MODE, FALSE);
+    }
+}
+
+TDetailFrame::~TDetailFrame()
+{
+    if (const auto& flat = FlatScrollBars(); FWindow && flat.Bound() && IsWindow(FWindow))
+        flat.Uninitialize(FWindow);
+}
+
 void TDetailFrame::SetPictureSource(const PlaybackContext& context, int32_t mode)
 {
     SetPictureSize(context.Header.Width, context.Header.Height, mode);
@@ -172,8 +264,8 @@ void TDetailFrame::SetScrollBar(int bar, bool visible, int32_t range, int32_t pa
     si.nMax = visible ? range - 1 : 0;
     si.nPage = visible ? static_cast<UINT>(std::max(page, 1)) : 0;
     si.nPos = 0;
-    SetScrollInfo(FWindow, bar, &si, TRUE);
-    ShowScrollBar(FWindow, bar, visible);
+    SetFrameScrollInfo(FWindow, bar, si);
+    ShowFrameScrollBar(FWindow, bar, visible);
 }
 
 void TDetailFrame::LayoutPicture()
@@ -232,7 +324,7 @@ void TDetailFrame::Scroll(int bar, WPARAM wp)
     SCROLLINFO si{};
     si.cbSize = sizeof si;
     si.fMask = SIF_ALL;
-    if (!GetScrollInfo(FWindow, bar, &si))
+    if (!GetFrameScrollInfo(FWindow, bar, si))
         return;
     const int line = bar == SB_HORZ ? kHorzScrollIncrement : kVertScrollIncrement;
     const int page = static_cast<int>(si.nPage);
@@ -251,7 +343,7 @@ void TDetailFrame::Scroll(int bar, WPARAM wp)
     pos = std::clamp(pos, 0, std::max(0, si.nMax - std::max(page, 1) + 1));
     if (pos == si.nPos)
         return;
-    SetScrollPos(FWindow, bar, pos, TRUE);
+    SetFrameScrollPos(FWindow, bar, pos);
     if (bar == SB_HORZ)
         imgPic.Left = FLayout.Image.Left - pos;
     else

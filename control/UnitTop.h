@@ -1,8 +1,8 @@
 // UnitTop: the picture area. TPictureImage is the picture element (imgPic)
 // that a window paints at its place: one 24-bit top-down bitmap of exactly
 // its size. TDetailFrame is the picture frame of the control: it lays the
-// image out for the display mode, scrolls it in original size and asks the
-// control for full screen on a double click. PaintPicture copies or scales a
+// image out for the display mode, scrolls it in original size with flat
+// scroll bars and asks the control for full screen on a double click. PaintPicture copies or scales a
 // changed block of the back buffer into an image and invalidates it.
 #pragma once
 
@@ -78,7 +78,10 @@ class TDetailFrame {
 public:
     // Serves the frame window that the control made (its window procedure
     // hands messages to Message).
-    explicit TDetailFrame(HWND window) : FWindow(window) {}
+    explicit TDetailFrame(HWND window);
+    ~TDetailFrame();
+    TDetailFrame(const TDetailFrame&) = delete;
+    TDetailFrame& operator=(const TDetailFrame&) = delete;
 
     HWND Handle() const { return FWindow; }
 

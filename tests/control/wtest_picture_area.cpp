@@ -35,6 +35,13 @@ void Pump()
     }
 }
 
+// Position of a scroll bar of the picture frame, read as the frame keeps it.
+int ScrollPos(HWND frame, int bar)
+{
+    SCROLLINFO si{sizeof si, SIF_POS, 0, 0, 0, 0, 0};
+    return GetFrameScrollInfo(frame, bar, si) ? si.nPos : -1;
+}
+
 // A host window with the picture frame as its child, as the control has it.
 struct TFrameHost {
     HWND Parent = nullptr;
@@ -199,12 +206,25 @@ TEST(PictureArea, OriginalSizeCentresOrScrolls)
     EXPECT_TRUE(ReadPixels(frame, 0, 0, 100, 100) == BufferRect(buffer, 0, 0, 100, 100));
     // One step right is 27 pixels; the end shows the picture's last column.
     SendMessageA(frame, WM_HSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(ScrollPos(frame, SB_HORZ), 27);
     EXPECT_TRUE(ReadPixels(frame, 0, 0, 100, 100) == BufferRect(buffer, 27, 0, 100, 100));
     SendMessageA(frame, WM_HSCROLL, SB_BOTTOM, 0);
     RECT client;
     GetClientRect(frame, &client);
+    EXPECT_EQ(ScrollPos(frame, SB_HORZ), 1000 - client.right);
     EXPECT_EQ(host.Frame->imgPic.Left + 1000, client.right);
     EXPECT_TRUE(ReadPixels(frame, client.right - 10, 0, 10, 10) == BufferRect(buffer, 990, 0, 10, 10));
+    SendMessageA(frame, WM_VSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(ScrollPos(frame, SB_VERT), 8);
+
+    // A new layout puts both bars back to 0.
+    host.Frame->SetPictureSize(1000, 801, display::dmOriginal);
+    SCROLLINFO si{sizeof si, SIF_ALL, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(GetFrameScrollInfo(frame, SB_VERT, si));
+    EXPECT_EQ(si.nPos, 0);
+    EXPECT_EQ(si.nMax, 800);
+    EXPECT_EQ(ScrollPos(frame, SB_HORZ), 0);
+    EXPECT_EQ(host.Frame->imgPic.Left, 0);
 }
 
 TEST(PictureArea, QueuedPaintsMergeAndDoubleClickAsksForFullScreen)
