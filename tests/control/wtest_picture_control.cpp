@@ -2,8 +2,11 @@
 // played to its end shows the engine's final picture (drawn again by the
 // reference renderer) centred, or at (0, 0) with scroll bars when it is
 // larger than the picture area; full screen shows it on the test screen and
-// is left by Esc, by activating another window, and by Close.
+// is left by Esc, by activating another window, and by Close; over a live
+// broadcast it sends the viewer's keys and clicks to the live peer.
 #include <gtest/gtest.h>
+
+#include "../engine/wtest_live_client_peers.h"
 
 #include <windows.h>
 #include <ole2.h>
@@ -68,13 +71,17 @@ protected:
         Reference = std::make_unique<TReferencePlayer>(File);
         Reference->Play(0, Reference->Count() - 1);
     }
-    void PlayToEnd()
+    void OpenPlaying(const std::string& locator)
     {
-        std::wstring wide(Path.begin(), Path.end());
+        std::wstring wide(locator.begin(), locator.end());
         BSTR b = SysAllocString(wide.c_str());
         ASSERT_HRESULT_SUCCEEDED(P->Open(b));
         SysFreeString(b);
         ASSERT_TRUE(WaitUntil([&] { return StatusOf(P) == vpPlaying; }, 10000));
+    }
+    void PlayToEnd()
+    {
+        ASSERT_NO_FATAL_FAILURE(OpenPlaying(Path));
         ASSERT_TRUE(WaitUntil([&] { return StatusOf(P) == vpStopped; }, 60000));
         TControlHost::Pump(200);
     }
@@ -183,4 +190,66 @@ TEST_F(PictureControl, FullScreenShowsThePictureAndLeaves)
     ASSERT_TRUE(WaitUntil([&] { return FullScreen() != nullptr; }, 3000));
     ASSERT_HRESULT_SUCCEEDED(P->Close());
     EXPECT_FALSE(FullScreen());
+}
+
+// Request texts that the live peer logged (escaped as it writes them),
+// without pointer moves: the test screen's pointer may move over the window.
+std::vector<std::string> LoggedRequests(const std::string& log)
+{
+    std::vector<std::string> out;
+    std::istringstream lines(ReadWholeFile(log));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string ms, connection, type, text;
+        fields >> ms >> connection >> type >> text;
+        if (type == "2" && text.rfind("REQUEST", 0) == 0 && text.find("dwFlags=32769") == std::string::npos)
+            out.push_back(text);
+    }
+    return out;
+}
+
+TEST_F(PictureControl, FullScreenSendsTheViewersInputToALiveBroadcast)
+{
+    TWinsock winsock;
+    TPeer peer;
+    const std::string log = ScratchPath("picture_control_live.log");
+    DeleteFileA(log.c_str());
+    std::string why;
+    ASSERT_TRUE(peer.Start("live_server.py", "--recording " + UnixPath(Path) + " --log " + UnixPath(log), &why))
+        << why;
+    ASSERT_NO_FATAL_FAILURE(OpenPlaying("QOVS://127.0.0.1:" + std::to_string(peer.ServicePort()) + "/live"));
+    ASSERT_HRESULT_SUCCEEDED(P->put_FullScreen(VARIANT_TRUE));
+    HWND full = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (full = FullScreen()) != nullptr; }, 3000));
+    // At zoom 100 the image is centred at its own size.
+    RECT wr;
+    GetWindowRect(full, &wr);
+    const int left = (wr.right - wr.left - Reference->Renderer().Width()) / 2;
+    const int top = (wr.bottom - wr.top - Reference->Renderer().Height()) / 2;
+    ASSERT_GE(left, 0);
+    ASSERT_GE(top, 0);
+    PostMessageA(full, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(left + 10, top + 20));
+    PostMessageA(full, WM_LBUTTONUP, 0, MAKELPARAM(left + 10, top + 20));
+    PostMessageA(full, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageA(full, WM_KEYUP, VK_ESCAPE, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !FullScreen(); }, 3000));
+    const std::vector<std::string> expected{
+        "REQUEST\\r\\nCommand=MOUSE_EVENT\\r\\ndwFlags=2\\r\\ndx=10\\r\\ndy=20\\r\\ndwData=0",
+        "REQUEST\\r\\nCommand=MOUSE_EVENT\\r\\ndwFlags=4\\r\\ndx=10\\r\\ndy=20\\r\\ndwData=0",
+        "REQUEST\\r\\nCommand=KEYBD_EVENT\\r\\nbVk=27\\r\\nbScan=0\\r\\ndwFlags=0",
+        "REQUEST\\r\\nCommand=KEYBD_EVENT\\r\\nbVk=27\\r\\nbScan=0\\r\\ndwFlags=2"};
+    EXPECT_TRUE(WaitUntil([&] { return LoggedRequests(log).size() >= expected.size(); }, 5000));
+    EXPECT_EQ(LoggedRequests(log), expected);
+
+    // Over a recording file the same input only leaves full screen.
+    ASSERT_NO_FATAL_FAILURE(OpenPlaying(Path));
+    ASSERT_HRESULT_SUCCEEDED(P->put_FullScreen(VARIANT_TRUE));
+    ASSERT_TRUE(WaitUntil([&] { return (full = FullScreen()) != nullptr; }, 3000));
+    PostMessageA(full, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(left + 10, top + 20));
+    PostMessageA(full, WM_LBUTTONUP, 0, MAKELPARAM(left + 10, top + 20));
+    PostMessageA(full, WM_KEYUP, VK_ESCAPE, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !FullScreen(); }, 3000));
+    TControlHost::Pump(300);
+    EXPECT_EQ(LoggedRequests(log), expected);
+    EXPECT_HRESULT_SUCCEEDED(P->Close());
 }
