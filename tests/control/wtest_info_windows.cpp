@@ -17,13 +17,16 @@
 #include "QovPlayerTLB.h"
 #include "RecordingFixtures.h"
 #include "SampleRecording.h"
+#include "TestServices.h"
 
+using namespace qov;
 using namespace qov::test;
 
 namespace {
 
 constexpr UINT kStatus = 104, kAbout = 105;
-constexpr int kLabFrames = 104, kLabDuration = 107, kLabSize = 108, kLabVersion = 201;
+constexpr int kLabFrames = 104, kLabBytes = 105, kLabBPS = 106, kLabDuration = 107, kLabSize = 108,
+              kLabVersion = 201;
 
 std::string Text(HWND window, int id)
 {
@@ -40,6 +43,17 @@ POINT CentreOffset(HWND child)
     GetClientRect(GetParent(child), &p);
     MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&c), 2);
     return POINT{(c.left + c.right) / 2 - p.right / 2, (c.top + c.bottom) / 2 - p.bottom / 2};
+}
+
+// The rate a "<n> Kbps" or "<x.xx> Mbps" text shows, in kilobits per second;
+// -1 for any other text.
+double KilobitsPerSecond(const std::string& text)
+{
+    double value = 0;
+    char unit[8] = {};
+    if (std::sscanf(text.c_str(), "%lf %7s", &value, unit) != 2)
+        return -1;
+    return std::string(unit) == "Kbps" ? value : std::string(unit) == "Mbps" ? value * 1024 : -1;
 }
 
 } // namespace
@@ -132,4 +146,96 @@ TEST(InfoWindows, AboutBoxIsModalToTheHostWindow)
         EXPECT_TRUE(IsWindowEnabled(top));
         EXPECT_EQ(qov::test::FindOwnWindow("TfrmAbout"), nullptr);
     }
+}
+
+// A recording from a web server that sends at a fixed rate: the window shows
+// that rate, and once the server has stopped sending, the frames and bytes the
+// source has received; length and size come from the header.
+TEST(InfoWindows, StatisticsOfARateLimitedRecording)
+{
+    TTestServices services;
+    QOV_NEED_SERVICES(services);
+    // Over 1 s the source counts whole 32 KB reads, so the rate must take a
+    // dozen of them for the figure to be within 15 %: 400 KB/s, 3.2 Mbit/s.
+    constexpr uint32_t kRate = 409600;
+    // About 6 MB, more than the test reads at that rate, slower to play than
+    // to read: a key frame, then a stored 64 x 64 copy every 1.5 s.
+    qov::writer::TRecordingWriter recording(720, 540);
+    recording.SetDuration(754000);
+    recording.AddKeyFrame(0, TPicture(720, 540, 0x336699), ctZlib);
+    recording.AddCopyRect(1500, 0, 0, TPicture(64, 64, [](int x, int y) { return uint32_t(x << 10 | y << 2); }),
+                          ctStored);
+    const qov::writer::Bytes tile = recording.Frames().back().Payload;
+    for (uint32_t i = 2; recording.FrameBytes() < 6000000; ++i)
+        recording.AddFrame(i * 1500, fkCopyRect, ctStored, uint16_t(i % 10 * 64), uint16_t(i / 10 % 8 * 64), tile);
+    const std::string name = "info_windows_rate_" + std::to_string(GetCurrentProcessId()) + ".qov";
+    const std::string file = services.Root + "\\" + name;
+    recording.Save(file);
+    struct TRemove {
+        std::string Path;
+        ~TRemove() { DeleteFileA(Path.c_str()); }
+    } remove{file};
+
+    TControlHost host;
+    ASSERT_HRESULT_SUCCEEDED(host.Create());
+    ASSERT_HRESULT_SUCCEEDED(host.Activate(false));
+    IQovPlayer* p = host.Player();
+    p->put_AutoStart(VARIANT_TRUE);
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(services.FaultPort) + "/rate/" + std::to_string(kRate) + "/" + name;
+    BSTR b = SysAllocString(std::wstring(url.begin(), url.end()).c_str());
+    ASSERT_HRESULT_SUCCEEDED(p->Open(b));
+    SysFreeString(b);
+    ASSERT_TRUE(WaitUntil([&] {
+        TStatus s = vpSeeking;
+        return SUCCEEDED(p->get_Status(&s)) && s == vpPlaying;
+    }, 20000));
+
+    HWND form = FormOf(p);
+    SendMessageA(form, WM_COMMAND, kStatus, 0);
+    HWND status = FindWindowExA(form, nullptr, "TfrmStatus", nullptr);
+    ASSERT_TRUE(status);
+    // Every refresh writes all the labels: one has come when a mark is gone.
+    const auto refreshed = [&] {
+        SetDlgItemTextA(status, kLabSize, "-");
+        return WaitUntil([&] { return Text(status, kLabSize) != "-"; }, 5000);
+    };
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(refreshed());
+    const std::string rate = Text(status, kLabBPS);
+    const std::string sent = FaultServerText(services, "/_paced/" + name);
+    EXPECT_EQ(Text(status, kLabDuration), "00:12:34");
+    EXPECT_EQ(Text(status, kLabSize), "720 x 540");
+    // The window counts kilobits (bits per millisecond).
+    const double expected = kRate * 8 / 1000.0;
+    EXPECT_NEAR(KilobitsPerSecond(rate), expected, expected * 0.15) << rate;
+    unsigned busy = 0;
+    unsigned long long end = 0;
+    ASSERT_EQ(std::sscanf(sent.c_str(), "%u %llu", &busy, &end), 2) << sent;
+    EXPECT_LT(end, kDataStart + uint64_t(recording.IndexOffset())) << "read to the end: the rate was not kept";
+
+    // Paused, the server answers no more reads; once nothing is under way the
+    // source has every byte up to the end of the last body and stays there.
+    ASSERT_FALSE(FaultServerText(services, "/_pause/" + name).empty());
+    std::string paced;
+    ASSERT_TRUE(WaitUntil([&] {
+        paced = FaultServerText(services, "/_paced/" + name);
+        return std::sscanf(paced.c_str(), "%u %llu", &busy, &end) == 2 && busy == 0;
+    }, 5000)) << paced;
+    // The first refresh may come before the source has taken in that body, the
+    // second may still count it as received: the third receives nothing.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(refreshed());
+    const uint64_t received = end - kDataStart;
+    size_t complete = 0;
+    for (const auto& frame : recording.Frames())
+        complete += frame.Offset + kFrameHeaderSize + frame.Header.Length <= received;
+    EXPECT_EQ(Text(status, kLabFrames), std::to_string(complete));
+    EXPECT_EQ(Text(status, kLabBytes), std::to_string(received >> 10) + "K");
+    EXPECT_EQ(Text(status, kLabBPS), "0 Kbps");
+    std::printf("at %u bytes/s the window read %s; %llu bytes received\n", kRate, rate.c_str(),
+                static_cast<unsigned long long>(received));
+
+    p->Close();
+    FaultServerText(services, "/_resume/" + name);
 }

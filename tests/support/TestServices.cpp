@@ -27,21 +27,33 @@ std::string ProgramDir()
     return p.substr(0, p.find_last_of("\\/") + 1);
 }
 
+// A socket connected to the port on loopback (WSAStartup done), or
+// INVALID_SOCKET.
+SOCKET ConnectLoopback(int port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return s;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<u_short>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
 bool Answers(int port)
 {
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
         return false;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    bool ok = false;
-    if (s != INVALID_SOCKET) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<u_short>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    SOCKET s = ConnectLoopback(port);
+    const bool ok = s != INVALID_SOCKET;
+    if (ok)
         closesocket(s);
-    }
     WSACleanup();
     return ok;
 }
@@ -57,6 +69,30 @@ std::string WinePath(const std::string& path)
         if (c == '/')
             c = '\\';
     return result;
+}
+
+std::string FaultServerText(const TTestServices& services, const std::string& path)
+{
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return std::string();
+    std::string reply;
+    SOCKET s = ConnectLoopback(services.FaultPort);
+    if (s != INVALID_SOCKET) {
+        // HTTP/1.0: the server closes the connection after its answer.
+        const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        if (send(s, request.data(), static_cast<int>(request.size()), 0) == static_cast<int>(request.size())) {
+            char buffer[4096];
+            int got;
+            while ((got = recv(s, buffer, sizeof buffer, 0)) > 0)
+                reply.append(buffer, static_cast<size_t>(got));
+        }
+        closesocket(s);
+    }
+    WSACleanup();
+    const size_t body = reply.find("\r\n\r\n");
+    const bool ok = reply.size() > 12 && reply.compare(0, 5, "HTTP/") == 0 && reply.compare(8, 5, " 200 ") == 0;
+    return ok && body != std::string::npos ? reply.substr(body + 4) : std::string();
 }
 
 bool TestServicesRequired()

@@ -2,7 +2,7 @@
 // nginx serving a folder of recordings, and the fault server
 // (tests/peers/fault_server.py) serving the same folder with chosen
 // misbehaviours under /404/, /full/, /short/, /stall/, /drop/, /silent/ and
-// /ok/.
+// /ok/, and paced at a chosen rate under /rate/<bytes per second>/.
 //
 // Found through the environment (QOV_HTTP_PORT, QOV_FAULT_PORT, QOV_HTTP_ROOT)
 // or the file services\ports.txt two folders above the test program
@@ -22,6 +22,9 @@ struct TTestServices {
 
 // True when both servers are described and answer on their ports.
 bool FindTestServices(TTestServices* services);
+// The body of a plain GET of path (e.g. "/_paced/x.qov") from the fault
+// server; empty when it cannot be reached or does not answer 200.
+std::string FaultServerText(const TTestServices& services, const std::string& path);
 // Whether a run requires the services (QOV_REQUIRE_SERVICES=1): then tests
 // fail instead of skipping when they are missing.
 bool TestServicesRequired();
