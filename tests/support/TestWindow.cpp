@@ -242,27 +242,5 @@ bool WaitLogLines(uint64_t mark, const std::string& text, size_t n, DWORD timeou
     }
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (done())
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return done();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-void PumpFor(DWORD ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
-
 } // namespace qov::test
 #endif

@@ -112,10 +112,29 @@ std::vector<std::string> LogLinesWith(uint64_t mark, const std::string& text);
 bool WaitLogLines(uint64_t mark, const std::string& text, size_t n, DWORD timeoutMs);
 
 // Dispatches this thread's messages until done() or timeoutMs passed;
-// returns done().
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// returns done(). (Inline: the benchmarks use it without the test support.)
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (done())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return done();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
 // Dispatches this thread's messages for ms.
-void PumpFor(DWORD ms);
+inline void PumpFor(DWORD ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
 
 } // namespace qov::test
 
