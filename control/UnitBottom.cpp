@@ -75,6 +75,7 @@ RECT TNail::PictureRect() const
 void TNail::SetSelected(bool selected)
 {
     FSelected = selected;
+    FLookStale = true;
     FStrip->ApplyLook(this);
 }
 
@@ -82,18 +83,21 @@ void TNail::SetSeconds(int32_t seconds)
 {
     FSeconds = seconds;
     FTimeText = SecondsToTimeText(seconds);
+    FLookStale = true;
 }
 
 void TNail::SetLeft(int left)
 {
+    FStrip->InvalidateNail(this);
     FLeft = left;
-    InvalidateRect(FStrip->Handle(), nullptr, FALSE);
+    FStrip->InvalidateNail(this);
 }
 
 void TNail::SetTop(int top)
 {
+    FStrip->InvalidateNail(this);
     FTop = top;
-    InvalidateRect(FStrip->Handle(), nullptr, FALSE);
+    FStrip->InvalidateNail(this);
 }
 
 void TNail::LoadPicture(const std::string& fileName)
@@ -143,27 +147,24 @@ void TNail::LoadPicture(const std::string& fileName)
     if (FPicture)
         DeleteObject(FPicture);
     FPicture = picture;
+    FLookStale = true;
 }
 
-void TNail::Paint(HDC dc, int scroll) const
+void TNail::Paint(HDC dc, int scroll, HDC source) const
 {
     const int x = FLeft;
     const int y = FTop - scroll;
     if (FPicture) {
-        HDC source = CreateCompatibleDC(dc);
         HGDIOBJ old = SelectObject(source, FPicture);
         BitBlt(dc, x + 2, y + 2, kNailPictureSize, kNailPictureSize, source, 0, 0, SRCCOPY);
         SelectObject(source, old);
-        DeleteDC(source);
     }
     if (FSelected) {
-        HPEN pen = CreatePen(PS_INSIDEFRAME, 2, kNailLime);
-        HGDIOBJ oldPen = SelectObject(dc, pen);
+        HGDIOBJ oldPen = SelectObject(dc, FStrip->FLimePen);
         HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
         Rectangle(dc, x, y, x + kNailSize, y + kNailSize);
         SelectObject(dc, oldBrush);
         SelectObject(dc, oldPen);
-        DeleteObject(pen);
     }
     SetBkMode(dc, TRANSPARENT);
     HGDIOBJ oldFont = SelectObject(dc, FSelected ? FStrip->FBoldFont : FStrip->FFont);
@@ -220,6 +221,69 @@ TNailsFrame::~TNailsFrame()
     CloseHandle(FPlaced);
     if (FBoldFont)
         DeleteObject(FBoldFont);
+    FreePaintObjects();
+}
+
+void TNailsFrame::FreePaintObjects()
+{
+    // A memory DC gives its own bitmap back before both are freed.
+    auto freeBitmapDC = [](HDC& dc, HGDIOBJ old, auto& bitmap) {
+        if (dc) {
+            SelectObject(dc, old);
+            DeleteDC(dc);
+            dc = nullptr;
+        }
+        if (bitmap)
+            DeleteObject(bitmap);
+        bitmap = nullptr;
+    };
+    freeBitmapDC(FSource, FSourceOld, FLooks);
+    freeBitmapDC(FBuffer, FBufferOld, FBufferBitmap);
+    FBufferSize = SIZE{};
+    if (FPictureSource)
+        DeleteDC(FPictureSource);
+    FPictureSource = nullptr;
+    if (FLimePen)
+        DeleteObject(FLimePen);
+    FLimePen = nullptr;
+}
+
+bool TNailsFrame::MakePaintObjects(HDC dc, int width, int height)
+{
+    // Kept from paint to paint: making a bitmap of the strip's size and two
+    // device contexts each time costs more than drawing a placement.
+    if (!FLooks) {
+        FLooks = CreateCompatibleBitmap(dc, kLookColumns * (kNailSize + kNailGap),
+                                        (kMaxNails + kLookColumns - 1) / kLookColumns * (kNailSize + FLabelHeight));
+        for (int i = 0; i < FCount; ++i)
+            FNails[i]->FLookStale = true;
+    }
+    if (!FSource && FLooks) {
+        FSource = CreateCompatibleDC(dc);
+        if (FSource)
+            FSourceOld = SelectObject(FSource, FLooks);
+    }
+    if (!FPictureSource)
+        FPictureSource = CreateCompatibleDC(dc);
+    if (!FLimePen)
+        FLimePen = CreatePen(PS_INSIDEFRAME, 2, kNailLime);
+    if (!FBuffer) {
+        FBuffer = CreateCompatibleDC(dc);
+        if (FBuffer)
+            FBufferOld = GetCurrentObject(FBuffer, OBJ_BITMAP);
+    }
+    if (FBuffer && (width > FBufferSize.cx || height > FBufferSize.cy)) {
+        const SIZE size{std::max<LONG>(width, FBufferSize.cx), std::max<LONG>(height, FBufferSize.cy)};
+        HBITMAP bitmap = CreateCompatibleBitmap(dc, size.cx, size.cy);
+        if (bitmap) {
+            SelectObject(FBuffer, bitmap);
+            if (FBufferBitmap)
+                DeleteObject(FBufferBitmap);
+            FBufferBitmap = bitmap;
+            FBufferSize = size;
+        }
+    }
+    return FSource && FPictureSource && FLimePen && FBuffer && width <= FBufferSize.cx && height <= FBufferSize.cy;
 }
 
 void TNailsFrame::ReadFonts()
@@ -245,6 +309,8 @@ void TNailsFrame::ReadFonts()
 void TNailsFrame::SetColor(COLORREF color)
 {
     FColor = color;
+    for (int i = 0; i < FCount; ++i)
+        FNails[i]->FLookStale = true;
     InvalidateRect(FHandle, nullptr, TRUE);
 }
 
@@ -266,6 +332,9 @@ RECT TNailsFrame::AlignBottom(const RECT& area)
     const int height = std::min<int>(FHeight, std::max<int>(0, area.bottom - area.top));
     rest.bottom = area.bottom - height;
     MoveWindow(FHandle, area.left, rest.bottom, area.right - area.left, height, TRUE);
+    // The strip's repaint at its new size (its scroll bar above all) belongs
+    // to the resize, not to the first placement of the relayout it starts.
+    RedrawWindow(FHandle, nullptr, nullptr, RDW_UPDATENOW | RDW_NOCHILDREN);
     if (FSplitter) {
         rest.bottom = std::max<int>(area.top, rest.bottom - kNailsSplitterHeight);
         MoveWindow(FSplitter, area.left, rest.bottom, area.right - area.left, kNailsSplitterHeight, TRUE);
@@ -304,9 +373,9 @@ int TNailsFrame::ClientColumns() const
     return std::max(1, static_cast<int>(client.right / (kNailSize + kNailGap)));
 }
 
-void TNailsFrame::ApplyLook(TNail* /*nail*/)
+void TNailsFrame::ApplyLook(TNail* nail)
 {
-    InvalidateRect(FHandle, nullptr, FALSE);
+    InvalidateNail(nail);
 }
 
 void TNailsFrame::InvalidateNail(const TNail* nail)
@@ -316,7 +385,7 @@ void TNailsFrame::InvalidateNail(const TNail* nail)
     InvalidateRect(FHandle, &r, FALSE);
 }
 
-void TNailsFrame::UpdateScroll(const TNail* changed)
+void TNailsFrame::UpdateScroll(const TNail* changed, bool all)
 {
     const int scroll = FScroll;
     int range = 0;
@@ -340,22 +409,29 @@ void TNailsFrame::UpdateScroll(const TNail* changed)
     FScroll = std::clamp(FScroll, 0, std::max(0, range - static_cast<int>(client.bottom)));
     info.nPos = FScroll;
     // Setting the bar costs milliseconds with its redraw: only a change is
-    // set, and the bar is redrawn with the strip's next paint.
-    if (info.nMax != FScrollShown.nMax || info.nPage != FScrollShown.nPage || info.nPos != FScrollShown.nPos) {
+    // set, and only the bar (not the nails) is redrawn with the strip's
+    // next paint. While further nails wait in the queue the last one sets it.
+    FScrollPending = FAdding;
+    if (!FAdding &&
+        (info.nMax != FScrollShown.nMax || info.nPage != FScrollShown.nPage || info.nPos != FScrollShown.nPos)) {
         SetScrollInfo(FHandle, SB_VERT, &info, FALSE);
         FScrollShown = info;
-        RedrawWindow(FHandle, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE);
+        const RECT bar{client.right, 0, client.right + GetSystemMetrics(SM_CXVSCROLL), client.bottom};
+        RedrawWindow(FHandle, &bar, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE);
     }
-    if (changed && FScroll == scroll)
-        InvalidateNail(changed);
-    else
+    if (FScroll != scroll || (all && !changed))
         InvalidateRect(FHandle, nullptr, FALSE);
+    else if (changed)
+        InvalidateNail(changed);
 }
 
 void TNailsFrame::SetScroll(int position)
 {
+    const int old = FScroll;
     FScroll = position;
-    UpdateScroll();
+    UpdateScroll(nullptr, false);
+    if (FScroll != old)
+        InvalidateRect(FHandle, nullptr, FALSE);
 }
 
 bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
@@ -380,6 +456,7 @@ bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
     if (FCount > 0)
         PlaceAfter(nail.get(), FCount);
     nail->FIndex = FCount;
+    nail->FLookStale = true;
     FNails[FCount] = std::move(nail);
     UpdateScroll(FNails[FCount++].get());
     return true;
@@ -498,9 +575,26 @@ void TNailsFrame::FrameResize()
     FLayout->Relayout(FCount);
 }
 
+bool TNailsFrame::MoreNailsQueued() const
+{
+    MSG next;
+    return PeekMessageA(&next, FNotify, WM_NAIL_ADD, WM_NAIL_ADD, PM_NOREMOVE | PM_NOYIELD) != FALSE;
+}
+
 void TNailsFrame::HandleNailAdd(WPARAM wParam, LPARAM lParam)
 {
     std::unique_ptr<NailRecord> record(reinterpret_cast<NailRecord*>(wParam));
+    // While further records wait, the scroll bar is left to the last one.
+    FAdding = MoreNailsQueued();
+    struct TEndAdding {
+        TNailsFrame* Strip;
+        ~TEndAdding()
+        {
+            Strip->FAdding = false;
+            if (Strip->FScrollPending && !Strip->MoreNailsQueued())
+                Strip->UpdateScroll(nullptr, false);
+        }
+    } endAdding{this};
     if (!record || lParam != FGeneration)
         return;
     const uint32_t length = std::min<uint32_t>(record->Length, kNailPathChars);
@@ -543,35 +637,57 @@ TNail* TNailsFrame::NailAt(int x, int y) const
     return nullptr;
 }
 
+void TNailsFrame::PaintNail(HDC buffer, const TNail* nail)
+{
+    // Each nail's look (picture, frame and labels on the strip's colour) is
+    // drawn once into its cell of the looks bitmap and copied from there
+    // until it changes: moving a nail repaints it by one copy.
+    const int width = kNailSize + kNailGap, height = nail->Height();
+    const int cellLeft = (nail->Index() % kLookColumns) * width, cellTop = (nail->Index() / kLookColumns) * height;
+    if (nail->FLookStale) {
+        SetDCBrushColor(FSource, FColor);
+        const RECT cell{cellLeft, cellTop, cellLeft + width, cellTop + height};
+        FillRect(FSource, &cell, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+        HRGN clip = CreateRectRgnIndirect(&cell);
+        SelectClipRgn(FSource, clip);
+        DeleteObject(clip);
+        SetViewportOrgEx(FSource, cellLeft - nail->Left(), cellTop - nail->Top(), nullptr);
+        nail->Paint(FSource, 0, FPictureSource);
+        SetViewportOrgEx(FSource, 0, 0, nullptr);
+        SelectClipRgn(FSource, nullptr);
+        nail->FLookStale = false;
+    }
+    BitBlt(buffer, nail->Left(), nail->Top() - FScroll, width, height, FSource, cellLeft, cellTop, SRCCOPY);
+}
+
 void TNailsFrame::Paint()
 {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(FHandle, &ps);
     RECT client{};
     GetClientRect(FHandle, &client);
-    HDC buffer = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(1, client.right), std::max<LONG>(1, client.bottom));
-    HGDIOBJ old = SelectObject(buffer, bitmap);
-    // Only the part to repaint is drawn and copied (a placement repaints
-    // two nails' places, not the strip).
+    // Only the part to repaint is drawn and copied (a placement repaints two
+    // nails' places, not the strip); nails outside it are not drawn.
     RECT area{};
     IntersectRect(&area, &ps.rcPaint, &client);
-    HBRUSH background = CreateSolidBrush(FColor);
-    FillRect(buffer, &area, background);
-    DeleteObject(background);
-    IntersectClipRect(buffer, area.left, area.top, area.right, area.bottom);
-    for (int i = 0; i < FCount; ++i) {
-        const TNail* nail = FNails[i].get();
-        const int top = nail->Top() - FScroll;
-        if (top < area.bottom && top + nail->Height() > area.top && nail->Left() < area.right &&
-            nail->Right() + kNailGap > area.left)
-            nail->Paint(buffer, FScroll);
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    if (width > 0 && height > 0 && MakePaintObjects(dc, width, height)) {
+        HDC buffer = FBuffer;
+        SetViewportOrgEx(buffer, -area.left, -area.top, nullptr);
+        HRGN clip = CreateRectRgn(0, 0, width, height);
+        SelectClipRgn(buffer, clip);
+        DeleteObject(clip);
+        SetDCBrushColor(buffer, FColor);
+        FillRect(buffer, &area, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+        for (int i = 0; i < FCount; ++i) {
+            const TNail* nail = FNails[i].get();
+            const int top = nail->Top() - FScroll;
+            if (top < area.bottom && top + nail->Height() > area.top && nail->Left() < area.right &&
+                nail->Right() + kNailGap > area.left)
+                PaintNail(buffer, nail);
+        }
+        BitBlt(dc, area.left, area.top, width, height, buffer, area.left, area.top, SRCCOPY);
     }
-    BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, buffer, area.left, area.top,
-           SRCCOPY);
-    SelectObject(buffer, old);
-    DeleteObject(bitmap);
-    DeleteDC(buffer);
     EndPaint(FHandle, &ps);
 }
 
@@ -589,7 +705,9 @@ LRESULT TNailsFrame::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_SIZE:
         FrameResize();
-        UpdateScroll();
+        // What the new size uncovers is repainted by the system; the rest
+        // stands as it was unless the scroll position has to move.
+        UpdateScroll(nullptr, false);
         return 0;
     case WM_ERASEBKGND:
         return 1;

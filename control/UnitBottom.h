@@ -32,6 +32,7 @@ constexpr int kNailSize = 64;         // frame shape
 constexpr int kNailPictureSize = 60;  // the stretched picture
 constexpr int kNailGap = 10;
 constexpr int kNailsFrameHeight = 63;
+constexpr int kLookColumns = 12;  // cells per row of the strip's bitmap of nail looks
 constexpr int kNailsSplitterHeight = 2;
 constexpr COLORREF kNailLime = RGB(0, 255, 0);
 constexpr COLORREF kNailYellow = RGB(255, 255, 0);
@@ -72,7 +73,8 @@ public:
 
 private:
     friend class TNailsFrame;
-    void Paint(HDC dc, int scroll) const;
+    // Draws the nail into dc; source is a memory DC to select its picture into.
+    void Paint(HDC dc, int scroll, HDC source) const;
 
     TNailsFrame* FStrip;
     int FIndex = 0;
@@ -81,6 +83,7 @@ private:
     int32_t FSeconds = 0;
     std::string FTimeText = "00:00:00";
     HBITMAP FPicture = nullptr;
+    mutable bool FLookStale = true;  // its look is to be drawn again before it is copied
     int FLeft = 10;
     int FTop = 10;
 };
@@ -142,6 +145,7 @@ public:
     // Frees the NailRecords of WM_NAIL_ADD messages still queued for window
     // (a window of the calling thread).
     static void DropQueuedNails(HWND window);
+    bool MoreNailsQueued() const;
 
     int Count() const { return FCount; }
     TNail* Nail(int index) const { return index >= 0 && index < FCount ? FNails[index].get() : nullptr; }
@@ -160,11 +164,18 @@ private:
     static LRESULT CALLBACK SplitterProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
     void Paint();
+    // The back buffer (at least width x height), the pictures' source DC and
+    // the selection pen; false when one cannot be made.
+    bool MakePaintObjects(HDC dc, int width, int height);
+    void FreePaintObjects();
+    // Copies nail's look into buffer, drawing it first when it has changed.
+    void PaintNail(HDC buffer, const TNail* nail);
     void ShowStrip();
     void Realign();
-    // Sets the scroll bar for the nails' extent; repaints the whole strip
-    // unless only the nail changed is to be repainted (InvalidateNail).
-    void UpdateScroll(const TNail* changed = nullptr);
+    // Sets the scroll bar for the nails' extent. Repaints the whole strip
+    // when the scroll position moves; otherwise only the nail changed
+    // (InvalidateNail), or, with no nail given, the whole strip when all.
+    void UpdateScroll(const TNail* changed = nullptr, bool all = true);
     // Repaints where nail stands (its frame, picture and labels).
     void InvalidateNail(const TNail* nail);
     void SetScroll(int position);
@@ -187,6 +198,8 @@ private:
     int FColumns = 0;
     int FScroll = 0;
     SCROLLINFO FScrollShown{};  // what the bar was last given
+    bool FAdding = false;        // a nail is added while further ones wait
+    bool FScrollPending = false;  // the bar is still to be set for the nails added
     int FHeight = kNailsFrameHeight;
     RECT FArea{};
     bool FAreaSet = false;
@@ -194,6 +207,15 @@ private:
     COLORREF FColor = RGB(0, 0, 0);
     HFONT FFont = nullptr;      // inherited, not owned
     HFONT FBoldFont = nullptr;  // owned
+    HDC FBuffer = nullptr;      // back buffer of the paints
+    HGDIOBJ FBufferOld = nullptr;
+    HBITMAP FBufferBitmap = nullptr;
+    SIZE FBufferSize{};
+    HBITMAP FLooks = nullptr;      // every nail as painted, in cells of (width + gap) x height
+    HDC FSource = nullptr;         // with FLooks selected
+    HGDIOBJ FSourceOld = nullptr;
+    HDC FPictureSource = nullptr;  // and each picture to be drawn into its look
+    HPEN FLimePen = nullptr;
     int FLabelHeight = 13;
     LPARAM FGeneration = 1;
     std::string FDownloadFolder;

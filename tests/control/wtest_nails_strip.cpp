@@ -174,6 +174,65 @@ TEST(NailsStrip, FollowingThePositionSelectsAndScrollsItsRow)
     EXPECT_EQ(rig.Strip->ScrollPos(), 0);
 }
 
+TEST(NailsStrip, SelectionColourAndPlacementRepaintOnlyWhatTheyTouch)
+{
+    StripRig rig(450);
+    const std::string folder = rig.Folder("touch");
+    WriteNailsRecording(folder, 12, 1000, "nails\\", {}, "jpg");
+    ASSERT_TRUE(rig.Load(folder, 12));
+    HWND strip = rig.Strip->Handle();
+    UpdateWindow(strip);
+    auto pixel = [&](int x, int y) {
+        HDC dc = GetDC(strip);
+        const COLORREF c = GetPixel(dc, x, y);
+        ReleaseDC(strip, dc);
+        return c;
+    };
+    auto invalid = [&](int x, int y) {
+        HRGN region = CreateRectRgn(0, 0, 0, 0);
+        const bool in = GetUpdateRgn(strip, region, FALSE) != NULLREGION && PtInRegion(region, x, y);
+        DeleteObject(region);
+        return in;
+    };
+    auto centre = [](const TNail* nail) {
+        const RECT r = nail->PictureRect();
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    const TNail* first = rig.Strip->Nail(1);
+    const TNail* second = rig.Strip->Nail(3);
+    // Records that arrive together set the scroll bar once, for all of them.
+    SCROLLINFO bar{};
+    bar.cbSize = sizeof bar;
+    bar.fMask = SIF_RANGE;
+    ASSERT_TRUE(GetScrollInfo(strip, SB_VERT, &bar));
+    EXPECT_EQ(bar.nMax, rig.Strip->Nail(11)->Bottom() - 1);
+
+    // A click repaints the nail clicked, not its neighbours.
+    rig.Click(first);
+    EXPECT_TRUE(invalid(centre(first).x, centre(first).y));
+    EXPECT_FALSE(invalid(centre(second).x, centre(second).y));
+    UpdateWindow(strip);
+    EXPECT_EQ(pixel(first->Left(), first->Top() + 30), kNailLime);
+
+    // The frame leaves the nail deselected; a new colour shows in every gap.
+    rig.Click(second);
+    rig.Strip->SetColor(RGB(0, 0, 255));
+    UpdateWindow(strip);
+    EXPECT_NE(pixel(first->Left(), first->Top() + 30), kNailLime);
+    EXPECT_EQ(pixel(second->Left(), second->Top() + 30), kNailLime);
+    EXPECT_EQ(pixel(first->Right() + 5, first->Top() + 30), RGB(0, 0, 255));
+    EXPECT_EQ(pixel(rig.Strip->Nail(8)->Right() + 5, rig.Strip->Nail(8)->Top() + 30), RGB(0, 0, 255));
+
+    // A narrower strip: one placement repaints where the nail was and goes.
+    rig.Resize(300);
+    UpdateWindow(strip);
+    const POINT was = centre(rig.Strip->Nail(6));
+    rig.Strip->PlaceNail(6);
+    EXPECT_TRUE(invalid(was.x, was.y));
+    EXPECT_FALSE(invalid(centre(second).x, centre(second).y));
+    EXPECT_FALSE(invalid(centre(rig.Strip->Nail(7)).x, centre(rig.Strip->Nail(7)).y));
+}
+
 TEST(NailsStrip, ResizeMovesNailsOnePerRoundTripAndRestarts)
 {
     StripRig rig(450);
