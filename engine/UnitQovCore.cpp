@@ -24,6 +24,8 @@ namespace qov {
 TThread::~TThread()
 {
     EndThread();
+    if (FQueueReady)
+        CloseHandle(FQueueReady);
 }
 
 bool TThread::Finished() const
@@ -41,10 +43,24 @@ bool TThread::Post(UINT msg, WPARAM wParam, LPARAM lParam) const
 void TThread::StartThread()
 {
     QOV_ASSERT(FHandle == nullptr);
+    FQueueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     FHandle = CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, &FThreadID);
-    if (!FHandle)
-        throw Exception(Format("Thread creation error: %lu", static_cast<unsigned long>(GetLastError())));
+    if (!FHandle) {
+        const DWORD error = GetLastError();
+        if (FQueueReady)
+            CloseHandle(FQueueReady);
+        FQueueReady = nullptr;
+        throw Exception(Format("Thread creation error: %lu", static_cast<unsigned long>(error)));
+    }
     ResumeThread(FHandle);
+    // Until the thread has made its queue a post fails and is retried 10 ms
+    // later; waiting for the queue lets the first post through at once. The
+    // wait is bounded: a thread that cannot start yet (under a loader lock)
+    // leaves its first post to the retries.
+    if (FQueueReady) {
+        const HANDLE waits[] = {FQueueReady, FHandle};
+        WaitForMultipleObjects(2, waits, FALSE, kQueueReadyWaitMs);
+    }
 }
 
 void TThread::EndThread()
@@ -65,6 +81,7 @@ DWORD WINAPI TThread::ThreadProc(void* param)
         // The queue exists from here on, so posts to this thread succeed.
         MSG msg;
         PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+        SetEvent(self->FQueueReady);
         // Execute runs once the first message has been posted: every
         // constructor has finished by then.
         MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);

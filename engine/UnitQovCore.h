@@ -52,9 +52,9 @@ struct PlaybackContext {
 // operation is its main loop, Execute.
 //
 // StartThread (called last by the constructor of the class whose Execute
-// runs) creates the thread suspended and resumes it. The thread makes its
-// message queue at once, so posts succeed from then on, and calls Execute
-// only when the first message has been posted: by then every constructor has
+// runs) creates the thread suspended, resumes it and waits until the thread
+// has made its message queue, so posts succeed from then on. The thread
+// calls Execute only when the first message has been posted: by then every constructor has
 // finished. Every exception is caught at the thread routine.
 //
 // A class whose Execute or handlers use its own fields calls EndThread first
@@ -84,8 +84,11 @@ protected:
 private:
     static DWORD WINAPI ThreadProc(void* self);
 
+    static constexpr DWORD kQueueReadyWaitMs = 2000;
+
     HANDLE FHandle = nullptr;
     DWORD FThreadID = 0;
+    HANDLE FQueueReady = nullptr;  // set by the thread once its queue exists
     std::atomic<bool> FEnding{false};
 };
 

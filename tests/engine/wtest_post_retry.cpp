@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "EngineUtils.h"
+#include "UnitQovCore.h"
 
 using namespace qov;
 
@@ -35,7 +36,39 @@ DWORD WINAPI ReceiverThread(void* arg)
     return 0;
 }
 
+// An engine thread that keeps the first message it gets.
+class TFirstMessage : public TThread {
+public:
+    TFirstMessage() { StartThread(); }
+    ~TFirstMessage() override { EndThread(); }
+    std::atomic<UINT> Message{0};
+    std::atomic<WPARAM> WParam{0};
+
+protected:
+    void Execute() override
+    {
+        MSG msg;
+        if (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            WParam = msg.wParam;
+            Message = msg.message;
+        }
+    }
+};
+
 } // namespace
+
+TEST(TThread, TakesAPlainPostAsSoonAsItIsStarted)
+{
+    // Starting waits for the thread's queue: the first post needs no retry.
+    for (WPARAM i = 1; i <= 20; ++i) {
+        TFirstMessage thread;
+        ASSERT_TRUE(PostThreadMessageA(thread.ThreadID(), WM_USER + 7, i, 0)) << i;
+        for (int wait = 0; wait < 500 && thread.Message.load() == 0; ++wait)
+            Sleep(1);
+        EXPECT_EQ(thread.Message.load(), UINT(WM_USER + 7));
+        EXPECT_EQ(thread.WParam.load(), i);
+    }
+}
 
 TEST(PostThreadMessageRetry, WaitsUntilTheThreadHasItsQueue)
 {
