@@ -1,7 +1,6 @@
 #include "UnitBottom.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "LocatorHelpers.h"
@@ -36,17 +35,17 @@ void RegisterStripClasses()
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.lpszClassName = kNailsFrameClass;
     wc.lpfnWndProc = DefWindowProcA;
+    // The strip draws each placement at once: a device context of its own
+    // keeps its visible region from one to the next.
+    wc.style = CS_OWNDC;
     RegisterClassA(&wc);
+    wc.style = 0;
     wc.lpszClassName = kNailsSplitterClass;
     wc.hCursor = LoadCursor(nullptr, IDC_SIZENS);
     wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     RegisterClassA(&wc);
     registered = true;
 }
-
-struct TMallocFree {
-    void operator()(void* p) const { std::free(p); }
-};
 
 } // namespace
 
@@ -103,47 +102,12 @@ void TNail::SetTop(int top)
 void TNail::LoadPicture(const std::string& fileName)
 {
     FFileName = fileName;
-    const TNailPictureKind kind = NailPictureKind(fileName);
-    if (kind == npkNone)
-        throw Exception("Unknown picture file extension (" + fileName + ")");
-    std::string file;
-    if (!ReadSmallFile(fileName, kPictureBlockSize, &file))
-        throw Exception("Cannot read picture " + fileName);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
-    std::unique_ptr<uint8_t, TMallocFree> decoded;
-    const uint8_t* image = bytes;
-    uint32_t length = static_cast<uint32_t>(file.size());
-    if (kind == npkJpeg) {
-        decoded.reset(static_cast<uint8_t*>(std::malloc(kPicturePayloadLimit)));
-        if (!decoded)
-            throw EOutOfMemory("Out of memory");
-        length = DecodeStillPicture(true, bytes, length, decoded.get(), kPicturePayloadLimit);
-        image = decoded.get();
-    }
-    const TDecodedImage checked = CheckedImage(image, length);
+    TakePicture(fileName, LoadNailPicture(fileName));
+}
 
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = kNailPictureSize;
-    info.bmiHeader.biHeight = kNailPictureSize;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP picture = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!picture)
-        throw Exception("Cannot make the picture's bitmap");
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, picture);
-    SetStretchBltMode(dc, HALFTONE);
-    SetBrushOrgEx(dc, 0, 0, nullptr);
-    const int lines = StretchDIBits(dc, 0, 0, kNailPictureSize, kNailPictureSize, 0, 0, checked.Width,
-                                    checked.Height, checked.Rows, checked.Info, DIB_RGB_COLORS, SRCCOPY);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    if (lines == 0 || lines == static_cast<int>(GDI_ERROR)) {
-        DeleteObject(picture);
-        throw Exception("Cannot draw picture " + fileName);
-    }
+void TNail::TakePicture(const std::string& fileName, HBITMAP picture)
+{
+    FFileName = fileName;
     if (FPicture)
         DeleteObject(FPicture);
     FPicture = picture;
@@ -335,6 +299,9 @@ RECT TNailsFrame::AlignBottom(const RECT& area)
     // The strip's repaint at its new size (its scroll bar above all) belongs
     // to the resize, not to the first placement of the relayout it starts.
     RedrawWindow(FHandle, nullptr, nullptr, RDW_UPDATENOW | RDW_NOCHILDREN);
+    // The strip's own device context takes its new visible region here, not
+    // in the first placement that draws through it.
+    ReleaseDC(FHandle, GetDC(FHandle));
     if (FSplitter) {
         rest.bottom = std::max<int>(area.top, rest.bottom - kNailsSplitterHeight);
         MoveWindow(FSplitter, area.left, rest.bottom, area.right - area.left, kNailsSplitterHeight, TRUE);
@@ -378,25 +345,32 @@ void TNailsFrame::ApplyLook(TNail* nail)
     InvalidateNail(nail);
 }
 
-void TNailsFrame::InvalidateNail(const TNail* nail)
+RECT TNailsFrame::NailArea(const TNail* nail) const
 {
     // The bold time label may reach past the frame's right edge by a little.
-    RECT r{nail->Left() - 1, nail->Top() - FScroll - 1, nail->Right() + kNailGap, nail->Bottom() - FScroll + 1};
+    return RECT{nail->Left() - 1, nail->Top() - FScroll - 1, nail->Right() + kNailGap, nail->Bottom() - FScroll + 1};
+}
+
+void TNailsFrame::InvalidateNail(const TNail* nail)
+{
+    const RECT r = NailArea(nail);
     InvalidateRect(FHandle, &r, FALSE);
 }
 
 void TNailsFrame::UpdateScroll(const TNail* changed, bool all)
 {
     const int scroll = FScroll;
+    // The extent of the grid the nails stand or are moving in: a resize that
+    // changes the columns sets the bar once, in its own handler, and the
+    // relayout pass that follows never touches it.
     int range = 0;
-    for (int i = 0; i < FCount; ++i)
-        range = std::max(range, FNails[i]->Bottom());
-    // At least the extent of the whole grid: while a relayout moves the
-    // nails into more rows the bar is set once, not at every new row.
     if (FCount > 0 && FColumns > 0) {
         const TNail* first = FNails[0].get();
         const int rows = (FCount + FColumns - 1) / FColumns;
-        range = std::max(range, first->Top() + (rows - 1) * (first->Height() + kNailGap) + first->Height());
+        range = first->Top() + (rows - 1) * (first->Height() + kNailGap) + first->Height();
+    } else {
+        for (int i = 0; i < FCount; ++i)
+            range = std::max(range, FNails[i]->Bottom());
     }
     RECT client{};
     GetClientRect(FHandle, &client);
@@ -436,6 +410,12 @@ void TNailsFrame::SetScroll(int position)
 
 bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
 {
+    HBITMAP none = nullptr;
+    return AddNail(fileName, seconds, none);
+}
+
+bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds, HBITMAP& picture)
+{
     if (!Visible())
         ShowStrip();
     // Showing a shown scroll bar again recalculates the frame every time.
@@ -445,7 +425,12 @@ bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
         return false;
     auto nail = std::make_unique<TNail>(this);
     try {
-        nail->LoadPicture(fileName);
+        if (picture) {
+            nail->TakePicture(fileName, picture);
+            picture = nullptr;
+        } else {
+            nail->LoadPicture(fileName);
+        }
     } catch (const std::exception& e) {
         // One line per picture that cannot be shown; the nail is not made.
         Log().AddLine(std::string("TNailsFrame.AddNail -> ") + e.what());
@@ -556,10 +541,35 @@ void TNailsFrame::PlaceNail(int index)
 {
     if (index < 1 || index >= kMaxNails || index >= FCount || FColumns < 1)
         return;
-    // Only where the nail was and where it goes are painted again.
-    InvalidateNail(FNails[index].get());
-    PlaceAfter(FNails[index].get(), index);
-    UpdateScroll(FNails[index].get());
+    TNail* nail = FNails[index].get();
+    const RECT from = NailArea(nail);
+    PlaceAfter(nail, index);
+    const int scroll = FScroll;
+    UpdateScroll(nullptr, false);
+    if (FScroll != scroll)
+        return;
+    // The move is drawn at once: where the nail was and where it goes, each
+    // from the nails' looks, and nothing when both lie outside the strip.
+    RECT client{}, visibleFrom{}, visibleTo{};
+    GetClientRect(FHandle, &client);
+    const RECT to = NailArea(nail);
+    if (EqualRect(&from, &to))
+        return;
+    const bool drawFrom = IntersectRect(&visibleFrom, &from, &client) != FALSE;
+    const bool drawTo = IntersectRect(&visibleTo, &to, &client) != FALSE;
+    if (!drawFrom && !drawTo)
+        return;
+    HDC dc = GetDC(FHandle);
+    if (!dc) {
+        InvalidateRect(FHandle, &from, FALSE);
+        InvalidateRect(FHandle, &to, FALSE);
+        return;
+    }
+    if (drawFrom)
+        PaintArea(dc, visibleFrom);
+    if (drawTo)
+        PaintArea(dc, visibleTo);
+    ReleaseDC(FHandle, dc);
 }
 
 void TNailsFrame::FrameResize()
@@ -583,7 +593,7 @@ bool TNailsFrame::MoreNailsQueued() const
 
 void TNailsFrame::HandleNailAdd(WPARAM wParam, LPARAM lParam)
 {
-    std::unique_ptr<NailRecord> record(reinterpret_cast<NailRecord*>(wParam));
+    std::unique_ptr<TNailPost> post(reinterpret_cast<TNailPost*>(wParam));
     // While further records wait, the scroll bar is left to the last one.
     FAdding = MoreNailsQueued();
     struct TEndAdding {
@@ -595,10 +605,10 @@ void TNailsFrame::HandleNailAdd(WPARAM wParam, LPARAM lParam)
                 Strip->UpdateScroll(nullptr, false);
         }
     } endAdding{this};
-    if (!record || lParam != FGeneration)
+    if (!post || lParam != FGeneration)
         return;
-    const uint32_t length = std::min<uint32_t>(record->Length, kNailPathChars);
-    AddNail(std::string(record->Path, length), record->Seconds);
+    const uint32_t length = std::min<uint32_t>(post->Record.Length, kNailPathChars);
+    AddNail(std::string(post->Record.Path, length), post->Record.Seconds, post->Picture);
 }
 
 void TNailsFrame::PlaceFromLayout(WPARAM wParam)
@@ -623,7 +633,7 @@ void TNailsFrame::DropQueuedNails(HWND window)
         return;
     MSG msg;
     while (PeekMessageA(&msg, window, WM_NAIL_ADD, WM_NAIL_ADD, PM_REMOVE | PM_NOYIELD))
-        delete reinterpret_cast<NailRecord*>(msg.wParam);
+        delete reinterpret_cast<TNailPost*>(msg.wParam);
 }
 
 TNail* TNailsFrame::NailAt(int x, int y) const
@@ -660,34 +670,36 @@ void TNailsFrame::PaintNail(HDC buffer, const TNail* nail)
     BitBlt(buffer, nail->Left(), nail->Top() - FScroll, width, height, FSource, cellLeft, cellTop, SRCCOPY);
 }
 
+void TNailsFrame::PaintArea(HDC dc, const RECT& area)
+{
+    RECT client{}, part{};
+    GetClientRect(FHandle, &client);
+    if (!IntersectRect(&part, &area, &client))
+        return;
+    const int width = part.right - part.left, height = part.bottom - part.top;
+    if (!MakePaintObjects(dc, width, height))
+        return;
+    // Nails that reach out of the part are drawn whole into the buffer; only
+    // the part is copied to the window.
+    HDC buffer = FBuffer;
+    SetViewportOrgEx(buffer, -part.left, -part.top, nullptr);
+    SetDCBrushColor(buffer, FColor);
+    FillRect(buffer, &part, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    for (int i = 0; i < FCount; ++i) {
+        const TNail* nail = FNails[i].get();
+        const int top = nail->Top() - FScroll;
+        if (top < part.bottom && top + nail->Height() > part.top && nail->Left() < part.right &&
+            nail->Right() + kNailGap > part.left)
+            PaintNail(buffer, nail);
+    }
+    BitBlt(dc, part.left, part.top, width, height, buffer, part.left, part.top, SRCCOPY);
+}
+
 void TNailsFrame::Paint()
 {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(FHandle, &ps);
-    RECT client{};
-    GetClientRect(FHandle, &client);
-    // Only the part to repaint is drawn and copied (a placement repaints two
-    // nails' places, not the strip); nails outside it are not drawn.
-    RECT area{};
-    IntersectRect(&area, &ps.rcPaint, &client);
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    if (width > 0 && height > 0 && MakePaintObjects(dc, width, height)) {
-        HDC buffer = FBuffer;
-        SetViewportOrgEx(buffer, -area.left, -area.top, nullptr);
-        HRGN clip = CreateRectRgn(0, 0, width, height);
-        SelectClipRgn(buffer, clip);
-        DeleteObject(clip);
-        SetDCBrushColor(buffer, FColor);
-        FillRect(buffer, &area, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
-        for (int i = 0; i < FCount; ++i) {
-            const TNail* nail = FNails[i].get();
-            const int top = nail->Top() - FScroll;
-            if (top < area.bottom && top + nail->Height() > area.top && nail->Left() < area.right &&
-                nail->Right() + kNailGap > area.left)
-                PaintNail(buffer, nail);
-        }
-        BitBlt(dc, area.left, area.top, width, height, buffer, area.left, area.top, SRCCOPY);
-    }
+    PaintArea(dc, ps.rcPaint);
     EndPaint(FHandle, &ps);
 }
 
@@ -772,7 +784,7 @@ LRESULT CALLBACK TNailsFrame::WndProc(HWND window, UINT msg, WPARAM wParam, LPAR
         if (self)
             return self->Dispatch(msg, wParam, lParam);
         if (msg == WM_NAIL_ADD) {
-            delete reinterpret_cast<NailRecord*>(wParam);
+            delete reinterpret_cast<TNailPost*>(wParam);
             return 0;
         }
     } catch (const std::exception& e) {

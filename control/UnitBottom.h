@@ -29,7 +29,6 @@ extern const char kNailsFrameClass[];     // "QovNailsFrame"
 extern const char kNailsSplitterClass[];  // "QovNailsSplitter"
 
 constexpr int kNailSize = 64;         // frame shape
-constexpr int kNailPictureSize = 60;  // the stretched picture
 constexpr int kNailGap = 10;
 constexpr int kNailsFrameHeight = 63;
 constexpr int kLookColumns = 12;  // cells per row of the strip's bitmap of nail looks
@@ -53,6 +52,8 @@ public:
     // Loads a .bmp, .dib, .jpg or .jpeg file through the engine's still
     // picture decoding, stretched to 60 x 60. Raises when it cannot.
     void LoadPicture(const std::string& fileName);
+    // Takes a picture LoadNailPicture made from fileName.
+    void TakePicture(const std::string& fileName, HBITMAP picture);
     void SetSeconds(int32_t seconds);
     void SetLeft(int left);
     void SetTop(int top);
@@ -132,6 +133,9 @@ public:
     // Appends a nail; false when it is not added (120 nails already, or its
     // picture cannot be loaded: one daily-log line, no nail).
     bool AddNail(const std::string& fileName, int32_t seconds);
+    // The same with the picture already loaded: the nail takes it (and
+    // picture becomes nullptr) when it is added.
+    bool AddNail(const std::string& fileName, int32_t seconds, HBITMAP& picture);
     void ClearNails();
     void NailClick(TNail* nail);
     void FollowPosition(int32_t seconds);
@@ -142,7 +146,7 @@ public:
     void HandleNailAdd(WPARAM wParam, LPARAM lParam);
     void PlaceFromLayout(WPARAM wParam);
     void HandleLoadFolder(LPARAM lParam);
-    // Frees the NailRecords of WM_NAIL_ADD messages still queued for window
+    // Frees the posts of WM_NAIL_ADD messages still queued for window
     // (a window of the calling thread).
     static void DropQueuedNails(HWND window);
     bool MoreNailsQueued() const;
@@ -164,6 +168,8 @@ private:
     static LRESULT CALLBACK SplitterProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
     void Paint();
+    // Draws area (client coordinates) through the back buffer.
+    void PaintArea(HDC dc, const RECT& area);
     // The back buffer (at least width x height), the pictures' source DC and
     // the selection pen; false when one cannot be made.
     bool MakePaintObjects(HDC dc, int width, int height);
@@ -178,6 +184,8 @@ private:
     void UpdateScroll(const TNail* changed = nullptr, bool all = true);
     // Repaints where nail stands (its frame, picture and labels).
     void InvalidateNail(const TNail* nail);
+    // Where nail stands in client coordinates, labels included.
+    RECT NailArea(const TNail* nail) const;
     void SetScroll(int position);
     int ClientColumns() const;
     TNail* NailAt(int x, int y) const;

@@ -1,11 +1,71 @@
 #include "UnitNails.h"
 
+#include <cstdlib>
 #include <memory>
 
+#include "LocatorHelpers.h"
+#include "QovFormat.h"
+#include "SysUtils.h"
 #include "UnitDownload.h"
 #include "UnitLog.h"
+#include "UnitQovCore.h"
+#include "UnitShare.h"
 
 namespace qov {
+
+namespace {
+
+struct TMallocFree {
+    void operator()(void* p) const { std::free(p); }
+};
+
+} // namespace
+
+HBITMAP LoadNailPicture(const std::string& fileName)
+{
+    const TNailPictureKind kind = NailPictureKind(fileName);
+    if (kind == npkNone)
+        throw Exception("Unknown picture file extension (" + fileName + ")");
+    std::string file;
+    if (!ReadSmallFile(fileName, kPictureBlockSize, &file))
+        throw Exception("Cannot read picture " + fileName);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    std::unique_ptr<uint8_t, TMallocFree> decoded;
+    const uint8_t* image = bytes;
+    uint32_t length = static_cast<uint32_t>(file.size());
+    if (kind == npkJpeg) {
+        decoded.reset(static_cast<uint8_t*>(std::malloc(kPicturePayloadLimit)));
+        if (!decoded)
+            throw EOutOfMemory("Out of memory");
+        length = DecodeStillPicture(true, bytes, length, decoded.get(), kPicturePayloadLimit);
+        image = decoded.get();
+    }
+    const TDecodedImage checked = CheckedImage(image, length);
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kNailPictureSize;
+    info.bmiHeader.biHeight = kNailPictureSize;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP picture = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!picture)
+        throw Exception("Cannot make the picture's bitmap");
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, picture);
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    const int lines = StretchDIBits(dc, 0, 0, kNailPictureSize, kNailPictureSize, 0, 0, checked.Width,
+                                    checked.Height, checked.Rows, checked.Info, DIB_RGB_COLORS, SRCCOPY);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    if (lines == 0 || lines == static_cast<int>(GDI_ERROR)) {
+        DeleteObject(picture);
+        throw Exception("Cannot draw picture " + fileName);
+    }
+    return picture;
+}
 
 TNailsCreator::TNailsCreator(HWND window, const std::string& folder, LPARAM generation)
     : FWindow(window), FFolder(folder), FGeneration(generation)
@@ -32,12 +92,19 @@ void TNailsCreator::Execute()
         for (const TNailEntry& entry : list.Entries(FFolder)) {
             if (FTerminated.load())
                 break;
-            auto record = std::make_unique<NailRecord>();
-            if (!FillNailRecord(*record, entry.Path, entry.Seconds))
+            auto post = std::make_unique<TNailPost>();
+            if (!FillNailRecord(post->Record, entry.Path, entry.Seconds))
                 continue;
-            if (!PostMessageA(FWindow, WM_NAIL_ADD, reinterpret_cast<WPARAM>(record.get()), FGeneration))
+            try {
+                post->Picture = LoadNailPicture(entry.Path);
+            } catch (const std::exception& e) {
+                Log().AddLine(std::string("TNailsCreator.Execute -> ") + e.what());
+                continue;
+            }
+            if (FTerminated.load() ||
+                !PostMessageA(FWindow, WM_NAIL_ADD, reinterpret_cast<WPARAM>(post.get()), FGeneration))
                 break;
-            record.release();
+            post.release();
             FPosted.fetch_add(1);
         }
     } catch (const std::exception& e) {

@@ -1,5 +1,5 @@
 // The thumbnail list reader: reads "nails.xml" from a folder, chooses at most
-// 120 entries and posts one NailRecord per entry to a window.
+// 120 entries, loads their pictures and posts one per entry to a window.
 #pragma once
 
 #include <windows.h>
@@ -14,9 +14,35 @@ namespace qov {
 
 constexpr UINT WM_NAIL_ADD = kWmNailAdd;
 
-// Runs at the lowest priority. Each record goes with WM_NAIL_ADD(record,
-// generation) to the window, whose handler frees it with delete. A missing
-// or unreadable list ends the thread quietly.
+constexpr int kNailPictureSize = 60;  // a thumbnail's picture is stretched to this square
+
+// A thumbnail's picture: a .bmp, .dib, .jpg or .jpeg file decoded through the
+// engine's still-picture path and stretched to 60 x 60 into a 32-bit DIB
+// section. Raises when it cannot. Any thread may call it.
+HBITMAP LoadNailPicture(const std::string& fileName);
+
+// What WM_NAIL_ADD carries: the list's record and the picture the reader
+// has loaded for it. The handler frees the post with delete, and with it
+// the picture unless a nail has taken it.
+struct TNailPost {
+    NailRecord Record{};
+    HBITMAP Picture = nullptr;
+
+    TNailPost() = default;
+    TNailPost(const TNailPost&) = delete;
+    TNailPost& operator=(const TNailPost&) = delete;
+    ~TNailPost()
+    {
+        if (Picture)
+            DeleteObject(Picture);
+    }
+};
+
+// Runs at the lowest priority. It loads each entry's picture itself, so
+// that the control's thread only makes the nail; an entry whose picture
+// cannot be loaded is skipped with one line in the daily log. Each post goes
+// with WM_NAIL_ADD(post, generation) to the window. A missing or unreadable
+// list ends the thread quietly.
 class TNailsCreator : public TThread {
 public:
     // folder ends in a backslash and holds "nails.xml"; the pictures lie in

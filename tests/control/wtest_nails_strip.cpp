@@ -223,14 +223,32 @@ TEST(NailsStrip, SelectionColourAndPlacementRepaintOnlyWhatTheyTouch)
     EXPECT_EQ(pixel(first->Right() + 5, first->Top() + 30), RGB(0, 0, 255));
     EXPECT_EQ(pixel(rig.Strip->Nail(8)->Right() + 5, rig.Strip->Nail(8)->Top() + 30), RGB(0, 0, 255));
 
-    // A narrower strip: one placement repaints where the nail was and goes.
+    // A narrower strip: each placement draws the move at once, leaving
+    // nothing to repaint, and the strip then looks as a whole repaint draws it.
     rig.Resize(300);
     UpdateWindow(strip);
+    auto capture = [&] {
+        RECT client{};
+        GetClientRect(strip, &client);
+        std::vector<COLORREF> pixels;
+        HDC dc = GetDC(strip);
+        for (int y = 0; y < client.bottom; y += 3)
+            for (int x = 0; x < client.right; x += 3)
+                pixels.push_back(GetPixel(dc, x, y));
+        ReleaseDC(strip, dc);
+        return pixels;
+    };
     const POINT was = centre(rig.Strip->Nail(6));
-    rig.Strip->PlaceNail(6);
-    EXPECT_TRUE(invalid(was.x, was.y));
-    EXPECT_FALSE(invalid(centre(second).x, centre(second).y));
-    EXPECT_FALSE(invalid(centre(rig.Strip->Nail(7)).x, centre(rig.Strip->Nail(7)).y));
+    for (int i = 1; i < 12; ++i)
+        rig.Strip->PlaceNail(i);
+    EXPECT_NE(centre(rig.Strip->Nail(6)).x, was.x);
+    HRGN update = CreateRectRgn(0, 0, 0, 0);
+    EXPECT_EQ(GetUpdateRgn(strip, update, FALSE), NULLREGION);
+    DeleteObject(update);
+    const std::vector<COLORREF> placed = capture();
+    InvalidateRect(strip, nullptr, FALSE);
+    UpdateWindow(strip);
+    EXPECT_TRUE(capture() == placed);
 }
 
 TEST(NailsStrip, ResizeMovesNailsOnePerRoundTripAndRestarts)
@@ -239,9 +257,11 @@ TEST(NailsStrip, ResizeMovesNailsOnePerRoundTripAndRestarts)
     std::vector<WPARAM> places;
     bool overlapped = false;
     bool resizedAgain = false;
+    int loaded = 0;  // posts whose picture the reader has loaded
     rig.Strip->SetNotifyWindow(rig.Host.Handle());
     rig.Host.OnMessage = [&](UINT msg, WPARAM wParam, LPARAM lParam) {
         if (msg == WM_NAIL_ADD) {
+            loaded += reinterpret_cast<const TNailPost*>(wParam)->Picture != nullptr;
             rig.Strip->HandleNailAdd(wParam, lParam);
             return true;
         }
@@ -260,6 +280,7 @@ TEST(NailsStrip, ResizeMovesNailsOnePerRoundTripAndRestarts)
     const std::string folder = rig.Folder("resize");
     WriteNailsRecording(folder, 20, 1000, "nails\\");
     ASSERT_TRUE(rig.Load(folder, 20));
+    EXPECT_EQ(loaded, 20);
     const TNail* n5 = rig.Strip->Nail(5);
     EXPECT_EQ(rig.Strip->Nail(6)->Left(), 10);
     EXPECT_EQ(rig.Strip->Nail(6)->Top(), n5->Bottom() + 10);
