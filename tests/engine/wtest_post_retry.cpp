@@ -55,6 +55,21 @@ protected:
     }
 };
 
+// Ends a thread after a while without letting it run its exit: a thread
+// that ends normally may make a message queue on its way out under Wine.
+struct TKillAfter {
+    HANDLE Thread;
+    DWORD Ms;
+};
+
+DWORD WINAPI KillAfter(void* arg)
+{
+    auto* k = static_cast<TKillAfter*>(arg);
+    Sleep(k->Ms);
+    TerminateThread(k->Thread, 0);
+    return 0;
+}
+
 } // namespace
 
 TEST(TThread, TakesAPlainPostAsSoonAsItIsStarted)
@@ -111,15 +126,20 @@ TEST(PostThreadMessageRetry, GivesUpWhenTheThreadEndsWithoutAQueue)
     // trying until then and reports failure.
     TReceiver r;
     r.CreateQueue = false;
-    r.CreateQueueAfter = 300;
+    r.CreateQueueAfter = INFINITE;
     DWORD id = 0;
     HANDLE th = CreateThread(nullptr, 0, ReceiverThread, &r, 0, &id);
     ASSERT_NE(th, nullptr);
+    TKillAfter kill{th, 300};
+    HANDLE killer = CreateThread(nullptr, 0, KillAfter, &kill, 0, nullptr);
+    ASSERT_NE(killer, nullptr);
     DWORD t0 = GetTickCount();
     EXPECT_FALSE(PostThreadMessageRetry(id, th, WM_USER + 6, 0, 0));
     DWORD took = GetTickCount() - t0;
     EXPECT_GE(took, 150u);
     EXPECT_LT(took, 3000u);
+    WaitForSingleObject(killer, INFINITE);
+    CloseHandle(killer);
     CloseHandle(th);
 }
 
