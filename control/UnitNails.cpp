@@ -19,6 +19,30 @@ struct TMallocFree {
     void operator()(void* p) const { std::free(p); }
 };
 
+// Raises the calling thread to normal priority for its lifetime when it runs
+// lower. The JPEG decoder is shared with playback under one lock, and the
+// list reader runs at the lowest priority: it holds the lock at normal
+// priority, so that the play thread never waits on a thread that a busy
+// machine does not schedule.
+class TNormalPriority {
+public:
+    TNormalPriority() : FOld(GetThreadPriority(GetCurrentThread()))
+    {
+        if (FOld != THREAD_PRIORITY_ERROR_RETURN && FOld < THREAD_PRIORITY_NORMAL)
+            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+    }
+    ~TNormalPriority()
+    {
+        if (FOld != THREAD_PRIORITY_ERROR_RETURN && FOld < THREAD_PRIORITY_NORMAL)
+            SetThreadPriority(GetCurrentThread(), FOld);
+    }
+    TNormalPriority(const TNormalPriority&) = delete;
+    TNormalPriority& operator=(const TNormalPriority&) = delete;
+
+private:
+    int FOld;
+};
+
 } // namespace
 
 HBITMAP LoadNailPicture(const std::string& fileName)
@@ -37,6 +61,7 @@ HBITMAP LoadNailPicture(const std::string& fileName)
         decoded.reset(static_cast<uint8_t*>(std::malloc(kPicturePayloadLimit)));
         if (!decoded)
             throw EOutOfMemory("Out of memory");
+        TNormalPriority decoding;
         length = DecodeStillPicture(true, bytes, length, decoded.get(), kPicturePayloadLimit);
         image = decoded.get();
     }
