@@ -439,7 +439,7 @@ bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds, HBITMAP&
     nail->SetSeconds(seconds);
     FColumns = ClientColumns();
     if (FCount > 0)
-        PlaceAfter(nail.get(), FCount);
+        PlaceInGrid(nail.get(), FCount);
     nail->FIndex = FCount;
     nail->FLookStale = true;
     FNails[FCount] = std::move(nail);
@@ -535,6 +535,17 @@ void TNailsFrame::PlaceAfter(TNail* nail, int index)
         nail->FLeft = FNails[0]->Left();
         nail->FTop = p->Bottom() + kNailGap;
     }
+}
+
+void TNailsFrame::PlaceInGrid(TNail* nail, int index)
+{
+    // Where PlaceAfter puts it once every nail before it stands in the grid.
+    // While a relayout pass is still moving them, the last nail may stand in
+    // the old grid, and a nail placed after it would stay out of the new one:
+    // the pass only moves the nails there were when it started.
+    const TNail* first = FNails[0].get();
+    nail->FLeft = first->Left() + (index % FColumns) * (kNailSize + kNailGap);
+    nail->FTop = first->Top() + (index / FColumns) * (first->Height() + kNailGap);
 }
 
 void TNailsFrame::PlaceNail(int index)

@@ -191,6 +191,8 @@ private:
     TNail* NailAt(int x, int y) const;
     // Puts nail (to be or being at index >= 1) into the grid of FColumns.
     void PlaceAfter(TNail* nail, int index);
+    // The same, from the first nail's place rather than the one before it.
+    void PlaceInGrid(TNail* nail, int index);
     void ApplyLook(TNail* nail);
     void ReadFonts();
 

@@ -103,6 +103,10 @@ TNailsCreator::TNailsCreator(HWND window, const std::string& folder, LPARAM gene
 TNailsCreator::~TNailsCreator()
 {
     FTerminated.store(true);
+    // The picture under way is finished first: at the lowest priority a busy
+    // machine would keep the waiting thread waiting for it.
+    if (Handle())
+        SetThreadPriority(Handle(), THREAD_PRIORITY_NORMAL);
     EndThread();
 }
 

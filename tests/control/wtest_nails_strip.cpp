@@ -230,12 +230,24 @@ TEST(NailsStrip, SelectionColourAndPlacementRepaintOnlyWhatTheyTouch)
     auto capture = [&] {
         RECT client{};
         GetClientRect(strip, &client);
-        std::vector<COLORREF> pixels;
-        HDC dc = GetDC(strip);
-        for (int y = 0; y < client.bottom; y += 3)
-            for (int x = 0; x < client.right; x += 3)
-                pixels.push_back(GetPixel(dc, x, y));
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = client.right;
+        info.bmiHeader.biHeight = -client.bottom;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HDC dc = GetDC(strip), memory = CreateCompatibleDC(dc);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+        GdiFlush();
+        const auto* first = static_cast<const uint32_t*>(bits);
+        std::vector<uint32_t> pixels(first, first + client.right * client.bottom);
+        SelectObject(memory, old);
+        DeleteDC(memory);
         ReleaseDC(strip, dc);
+        DeleteObject(bitmap);
         return pixels;
     };
     const POINT was = centre(rig.Strip->Nail(6));
@@ -245,10 +257,37 @@ TEST(NailsStrip, SelectionColourAndPlacementRepaintOnlyWhatTheyTouch)
     HRGN update = CreateRectRgn(0, 0, 0, 0);
     EXPECT_EQ(GetUpdateRgn(strip, update, FALSE), NULLREGION);
     DeleteObject(update);
-    const std::vector<COLORREF> placed = capture();
+    const std::vector<uint32_t> placed = capture();
     InvalidateRect(strip, nullptr, FALSE);
     UpdateWindow(strip);
     EXPECT_TRUE(capture() == placed);
+}
+
+TEST(NailsStrip, ANailAddedDuringARelayoutGoesIntoTheNewGrid)
+{
+    StripRig rig(450);
+    const std::string folder = rig.Folder("during");
+    WriteNailsRecording(folder, 12, 1000, "nails\\");
+    ASSERT_TRUE(rig.Load(folder, 12));
+    const int pitch = kNailSize + rig.Strip->LabelHeight() + kNailGap;
+    // Three columns; the pass has not moved a nail yet when the 13th comes.
+    rig.Resize(230);
+    ASSERT_TRUE(rig.Strip->AddNail(folder + "nails\\p0.bmp", 12));
+    const TNail* added = rig.Strip->Nail(12);
+    EXPECT_EQ(added->Left(), 10);
+    EXPECT_EQ(added->Top(), 10 + 4 * pitch);
+
+    ASSERT_TRUE(PumpUntil([&] { return rig.Strip->Nail(11)->Top() == 10 + 3 * pitch; }, 10000));
+    for (int i = 0; i < 13; ++i) {
+        EXPECT_EQ(rig.Strip->Nail(i)->Left(), 10 + (i % 3) * 74) << i;
+        EXPECT_EQ(rig.Strip->Nail(i)->Top(), 10 + (i / 3) * pitch) << i;
+    }
+    // Every nail can be scrolled to.
+    SCROLLINFO bar{};
+    bar.cbSize = sizeof bar;
+    bar.fMask = SIF_RANGE;
+    ASSERT_TRUE(GetScrollInfo(rig.Strip->Handle(), SB_VERT, &bar));
+    EXPECT_EQ(bar.nMax, added->Bottom() - 1);
 }
 
 TEST(NailsStrip, ResizeMovesNailsOnePerRoundTripAndRestarts)

@@ -15,6 +15,7 @@ namespace {
 struct TReceiver {
     DWORD CreateQueueAfter = 0;  // ms before the thread creates its queue
     bool CreateQueue = true;
+    HANDLE Started = nullptr;  // set once the thread routine runs, when given
     std::atomic<UINT> Message{0};
     std::atomic<WPARAM> WParam{0};
     std::atomic<LPARAM> LParam{0};
@@ -23,6 +24,8 @@ struct TReceiver {
 DWORD WINAPI ReceiverThread(void* arg)
 {
     auto* r = static_cast<TReceiver*>(arg);
+    if (r->Started)
+        SetEvent(r->Started);
     Sleep(r->CreateQueueAfter);
     if (!r->CreateQueue)
         return 0;
@@ -57,6 +60,7 @@ protected:
 
 // Ends a thread after a while without letting it run its exit: a thread
 // that ends normally may make a message queue on its way out under Wine.
+// The thread is to be past its start (Started), so that it holds no lock.
 struct TKillAfter {
     HANDLE Thread;
     DWORD Ms;
@@ -76,7 +80,10 @@ TEST(TThread, TakesAPlainPostAsSoonAsItIsStarted)
 {
     // Starting waits for the thread's queue: the first post needs no retry.
     for (WPARAM i = 1; i <= 20; ++i) {
+        const DWORD t0 = GetTickCount();
         TFirstMessage thread;
+        // A queue that never told its starter would hold it 2 s.
+        EXPECT_LT(GetTickCount() - t0, 1000u) << i;
         ASSERT_TRUE(PostThreadMessageA(thread.ThreadID(), WM_USER + 7, i, 0)) << i;
         for (int wait = 0; wait < 500 && thread.Message.load() == 0; ++wait)
             Sleep(1);
@@ -127,9 +134,12 @@ TEST(PostThreadMessageRetry, GivesUpWhenTheThreadEndsWithoutAQueue)
     TReceiver r;
     r.CreateQueue = false;
     r.CreateQueueAfter = INFINITE;
+    r.Started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD id = 0;
     HANDLE th = CreateThread(nullptr, 0, ReceiverThread, &r, 0, &id);
     ASSERT_NE(th, nullptr);
+    ASSERT_EQ(WaitForSingleObject(r.Started, 10000), WAIT_OBJECT_0);
+    CloseHandle(r.Started);
     TKillAfter kill{th, 300};
     HANDLE killer = CreateThread(nullptr, 0, KillAfter, &kill, 0, nullptr);
     ASSERT_NE(killer, nullptr);

@@ -188,8 +188,6 @@ TPass Pass(TNailsFrame& strip, const RECT& area, int columns)
         all += took;
         const RECT to = InView(strip, nail);
         RECT seen{};
-        if (getenv("QOV_PLACELOG")) fprintf(stderr, "%d:%.0f%s ", (int)msg.wParam, took*1000, (!EqualRect(&from, &to) &&
-            (IntersectRect(&seen, &from, &client) || IntersectRect(&seen, &to, &client)))?"v":"");
         if (!EqualRect(&from, &to) &&
             (IntersectRect(&seen, &from, &client) || IntersectRect(&seen, &to, &client))) {
             onScreen += took;
