@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "LocatorHelpers.h"
 #include "QovFormat.h"
@@ -368,9 +369,6 @@ void TNailsFrame::UpdateScroll(const TNail* changed, bool all)
         const TNail* first = FNails[0].get();
         const int rows = (FCount + FColumns - 1) / FColumns;
         range = first->Top() + (rows - 1) * (first->Height() + kNailGap) + first->Height();
-    } else {
-        for (int i = 0; i < FCount; ++i)
-            range = std::max(range, FNails[i]->Bottom());
     }
     RECT client{};
     GetClientRect(FHandle, &client);
@@ -408,14 +406,12 @@ void TNailsFrame::SetScroll(int position)
         InvalidateRect(FHandle, nullptr, FALSE);
 }
 
-bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds)
+bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds, HBITMAP picture)
 {
-    HBITMAP none = nullptr;
-    return AddNail(fileName, seconds, none);
-}
-
-bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds, HBITMAP& picture)
-{
+    // The nail owns the picture from here on, and frees it if not added.
+    auto nail = std::make_unique<TNail>(this);
+    if (picture)
+        nail->TakePicture(fileName, picture);
     if (!Visible())
         ShowStrip();
     // Showing a shown scroll bar again recalculates the frame every time.
@@ -423,18 +419,14 @@ bool TNailsFrame::AddNail(const std::string& fileName, int32_t seconds, HBITMAP&
         ShowScrollBar(FHandle, SB_VERT, TRUE);
     if (FCount >= kMaxNails)
         return false;
-    auto nail = std::make_unique<TNail>(this);
-    try {
-        if (picture) {
-            nail->TakePicture(fileName, picture);
-            picture = nullptr;
-        } else {
+    if (!picture) {
+        try {
             nail->LoadPicture(fileName);
+        } catch (const std::exception& e) {
+            // One line per picture that cannot be shown; the nail is not made.
+            Log().AddLine(std::string("TNailsFrame.AddNail -> ") + e.what());
+            return false;
         }
-    } catch (const std::exception& e) {
-        // One line per picture that cannot be shown; the nail is not made.
-        Log().AddLine(std::string("TNailsFrame.AddNail -> ") + e.what());
-        return false;
     }
     nail->SetSeconds(seconds);
     FColumns = ClientColumns();
@@ -524,25 +516,12 @@ void TNailsFrame::FollowPosition(int32_t seconds)
         SetScroll(found->Top() - kNailGap);
 }
 
-void TNailsFrame::PlaceAfter(TNail* nail, int index)
-{
-    // Right of the nail before it, or the first of a new row under it.
-    const TNail* p = FNails[index - 1].get();
-    if (index % FColumns != 0) {
-        nail->FLeft = p->Right() + kNailGap;
-        nail->FTop = p->Top();
-    } else {
-        nail->FLeft = FNails[0]->Left();
-        nail->FTop = p->Bottom() + kNailGap;
-    }
-}
-
 void TNailsFrame::PlaceInGrid(TNail* nail, int index)
 {
-    // Where PlaceAfter puts it once every nail before it stands in the grid.
-    // While a relayout pass is still moving them, the last nail may stand in
-    // the old grid, and a nail placed after it would stay out of the new one:
-    // the pass only moves the nails there were when it started.
+    // Right of the nail before it, or the first of a new row under it, once
+    // that one stands in the grid; counted from the first nail, so that a
+    // nail added while a relayout pass still moves the others goes into the
+    // new grid too (the pass only moves the nails there were when it began).
     const TNail* first = FNails[0].get();
     nail->FLeft = first->Left() + (index % FColumns) * (kNailSize + kNailGap);
     nail->FTop = first->Top() + (index / FColumns) * (first->Height() + kNailGap);
@@ -554,32 +533,22 @@ void TNailsFrame::PlaceNail(int index)
         return;
     TNail* nail = FNails[index].get();
     const RECT from = NailArea(nail);
-    PlaceAfter(nail, index);
+    PlaceInGrid(nail, index);
     const int scroll = FScroll;
     UpdateScroll(nullptr, false);
-    if (FScroll != scroll)
-        return;
-    // The move is drawn at once: where the nail was and where it goes, each
-    // from the nails' looks, and nothing when both lie outside the strip.
-    RECT client{}, visibleFrom{}, visibleTo{};
-    GetClientRect(FHandle, &client);
     const RECT to = NailArea(nail);
-    if (EqualRect(&from, &to))
+    if (FScroll != scroll || EqualRect(&from, &to))
         return;
-    const bool drawFrom = IntersectRect(&visibleFrom, &from, &client) != FALSE;
-    const bool drawTo = IntersectRect(&visibleTo, &to, &client) != FALSE;
-    if (!drawFrom && !drawTo)
-        return;
+    // The move is drawn at once, where the nail was and where it goes, from
+    // the nails' looks; PaintArea draws nothing out of view.
     HDC dc = GetDC(FHandle);
     if (!dc) {
         InvalidateRect(FHandle, &from, FALSE);
         InvalidateRect(FHandle, &to, FALSE);
         return;
     }
-    if (drawFrom)
-        PaintArea(dc, visibleFrom);
-    if (drawTo)
-        PaintArea(dc, visibleTo);
+    PaintArea(dc, from);
+    PaintArea(dc, to);
     ReleaseDC(FHandle, dc);
 }
 
@@ -619,7 +588,7 @@ void TNailsFrame::HandleNailAdd(WPARAM wParam, LPARAM lParam)
     if (!post || lParam != FGeneration)
         return;
     const uint32_t length = std::min<uint32_t>(post->Record.Length, kNailPathChars);
-    AddNail(std::string(post->Record.Path, length), post->Record.Seconds, post->Picture);
+    AddNail(std::string(post->Record.Path, length), post->Record.Seconds, std::exchange(post->Picture, nullptr));
 }
 
 void TNailsFrame::PlaceFromLayout(WPARAM wParam)

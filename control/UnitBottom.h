@@ -131,11 +131,10 @@ public:
     void Reset();
 
     // Appends a nail; false when it is not added (120 nails already, or its
-    // picture cannot be loaded: one daily-log line, no nail).
-    bool AddNail(const std::string& fileName, int32_t seconds);
-    // The same with the picture already loaded: the nail takes it (and
-    // picture becomes nullptr) when it is added.
-    bool AddNail(const std::string& fileName, int32_t seconds, HBITMAP& picture);
+    // picture cannot be loaded: one daily-log line, no nail). A picture
+    // already loaded from fileName (LoadNailPicture) is taken, and freed when
+    // the nail is not added; without one the file is loaded here.
+    bool AddNail(const std::string& fileName, int32_t seconds, HBITMAP picture = nullptr);
     void ClearNails();
     void NailClick(TNail* nail);
     void FollowPosition(int32_t seconds);
@@ -190,8 +189,6 @@ private:
     int ClientColumns() const;
     TNail* NailAt(int x, int y) const;
     // Puts nail (to be or being at index >= 1) into the grid of FColumns.
-    void PlaceAfter(TNail* nail, int index);
-    // The same, from the first nail's place rather than the one before it.
     void PlaceInGrid(TNail* nail, int index);
     void ApplyLook(TNail* nail);
     void ReadFonts();

@@ -54,8 +54,8 @@ struct PlaybackContext {
 // StartThread (called last by the constructor of the class whose Execute
 // runs) creates the thread suspended, resumes it and waits until the thread
 // has made its message queue, so posts succeed from then on. The thread
-// calls Execute only when the first message has been posted: by then every constructor has
-// finished. Every exception is caught at the thread routine.
+// calls Execute only when the first message has been posted: by then every
+// constructor has finished. Every exception is caught at the thread routine.
 //
 // A class whose Execute or handlers use its own fields calls EndThread first
 // in its destructor: it posts the quit message and waits for the thread.
