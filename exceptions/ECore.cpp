@@ -1,20 +1,18 @@
 #include "ECore.h"
 
 #include <atomic>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
 
 #include "SysUtils.h"
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace qov::exceptions {
 
 const char* const DevelopmentEnvironmentExe = "ZEPHRAIDE.EXE";
-
-namespace {
-
-std::atomic<TInternalErrorReporter> InternalErrorReporter{nullptr};
-bool HostIsIde = false;
 
 bool IsReadableProtection(DWORD protect)
 {
@@ -31,6 +29,11 @@ bool IsReadableProtection(DWORD protect)
         return false;
     }
 }
+
+namespace {
+
+std::atomic<TInternalErrorReporter> InternalErrorReporter{nullptr};
+bool HostIsIde = false;
 
 std::string ExcludeTrailingBackslash(const std::string& path)
 {
@@ -91,6 +94,24 @@ bool IsReadableRange(const void* address, size_t length)
         next = end;
     } while (count < length);
     return true;
+}
+
+size_t ReadableSpan(const void* address, size_t maximum)
+{
+    uintptr_t next = reinterpret_cast<uintptr_t>(address);
+    size_t count = 0;
+    while (count < maximum) {
+        MEMORY_BASIC_INFORMATION info;
+        if (VirtualQuery(reinterpret_cast<LPCVOID>(next), &info, sizeof info) != sizeof info ||
+            info.State != MEM_COMMIT || !IsReadableProtection(info.Protect))
+            break;
+        const uintptr_t end = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+        if (end <= next) // the top of the address space
+            return std::min<size_t>(maximum, count + (0 - next));
+        count += end - next;
+        next = end;
+    }
+    return std::min(count, maximum);
 }
 
 const void* FollowImportStub(const void* code)
@@ -405,6 +426,18 @@ void RunUnitStep(TUnitStep step, const char* stepName)
         throw Exception(Format("Critical error at: \"%s\"\r\nError: \"%s\".", stepName,
                                isException ? message.c_str() : "General internal error."));
     }
+}
+
+bool ProcessEnding()
+{
+    const auto* base = reinterpret_cast<const uint8_t*>(&__ImageBase);
+    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
+    if (!(headers->FileHeader.Characteristics & IMAGE_FILE_DLL))
+        return true;
+    using TShutdownInProgress = BOOLEAN(NTAPI*)();
+    const auto inProgress = reinterpret_cast<TShutdownInProgress>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlDllShutdownInProgress")));
+    return inProgress && inProgress();
 }
 
 void ECoreInit()

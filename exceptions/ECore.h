@@ -12,13 +12,28 @@
 
 #include "ECoreText.h"
 
+// The image base of the module being linked: each module has its own.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace qov::exceptions {
+
+// The module that this copy of the library is linked into.
+inline HMODULE OwnModule() noexcept
+{
+    return reinterpret_cast<HMODULE>(&__ImageBase);
+}
 
 // Memory and code ----------------------------------------------------------
 
+// True for a page protection that lets the page be read (no guard or other
+// modifier bit).
+bool IsReadableProtection(DWORD protect);
 // True when all of [address, address + length) lies in committed pages with
 // a readable protection (no guard or other modifier bit).
 bool IsReadableRange(const void* address, size_t length);
+// How many bytes from address on, up to maximum, can be read: the committed,
+// readable pages from it without a gap.
+size_t ReadableSpan(const void* address, size_t maximum);
 
 // The target of an import stub (an indirect jump through memory, FF 25) at
 // code, or code itself when it is none or its pointer cannot be read.
@@ -99,6 +114,14 @@ using TUnitStep = void (*)();
 // the library is installed.
 using TInternalErrorReporter = void (*)(const std::string& text);
 void SetInternalErrorReporter(TInternalErrorReporter reporter);
+
+// True once the process ends. A program's units end from exit(), while its
+// other threads still run (and may be inside the library's hooks); a
+// library's end during the process's detach, after the system has ended
+// every other thread, so that a lock one of them held stays held. The end
+// steps then only switch the library off: they neither wait, nor take a
+// lock another thread may hold, nor free what another thread may still use.
+bool ProcessEnding();
 
 // Runs one unit start or end step. A failure goes to the internal-error
 // reporter when there is one, and the step then ends with a silent abort

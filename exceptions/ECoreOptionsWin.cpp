@@ -9,13 +9,10 @@
 #include "ECoreOptions.h"
 #include "RuruvarodIre.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 namespace qov::exceptions {
 
 namespace {
 
-HMODULE OwnModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
 // The area this module published last.
 HANDLE PublishedArea = nullptr;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ECore.h"
+#include "RuruvarodIreStart.h"
 
 namespace qov::exceptions {
 
@@ -152,10 +153,12 @@ void RuruvarodIreInit()
     DWORD n = GetCurrentDirectoryA(sizeof StartFolderText, StartFolderText);
     if (n == 0 || n >= sizeof StartFolderText)
         StartFolderText[0] = '\0';
+    LibraryStart();
 }
 
 void RuruvarodIreDone()
 {
+    LibraryEnd();
 }
 
 } // namespace qov::exceptions

@@ -6,6 +6,8 @@
 #include <exception>
 
 #include "ECore.h"
+#include "EHook.h"
+#include "ESafeRead.h"
 #include "RuruvarodIre.h"
 #include "SysUtils.h"
 
@@ -26,6 +28,10 @@ struct TUnitEntry {
 // The library's units in start order; adding a unit is one line.
 const TUnitEntry Units[] = {
     {"ECore", ECoreInit, ECoreDone},
+    {"ESafeRead", ESafeReadInit, ESafeReadDone},
+    // The hooking unit's lists exist before the library's start hooks anything,
+    // and its end puts the import and inline hooks back after the library's end.
+    {"EHook", EHookInit, EHookDone},
     {"RuruvarodIre", RuruvarodIreInit, RuruvarodIreDone},
 };
 constexpr size_t UnitCount = sizeof Units / sizeof Units[0];

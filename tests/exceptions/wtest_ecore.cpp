@@ -95,6 +95,13 @@ TEST(ECore, ReadableRangeFollowsRegionsAndProtections)
     EXPECT_FALSE(IsReadableRange(pages.Page(0), SIZE_MAX));
     int local = 0;
     EXPECT_TRUE(IsReadableRange(&local, sizeof local));
+    // The span stops where the readable pages stop, and never beyond maximum.
+    EXPECT_EQ(ReadableSpan(pages.Page(2) + page - 16, 256), 16u);
+    EXPECT_EQ(ReadableSpan(pages.Page(1) + page - 16, 256), 256u); // read-only into read-write
+    EXPECT_EQ(ReadableSpan(pages.Page(0), 3 * page + 1), 3 * page);
+    EXPECT_EQ(ReadableSpan(pages.Page(3), 8), 0u);
+    EXPECT_EQ(ReadableSpan(pages.Page(4), 8), 0u); // guard page
+    EXPECT_EQ(ReadableSpan(pages.Page(0), 0), 0u);
 }
 
 TEST(ECore, ImportStubIsFollowedOnlyThroughReadableSlots)
@@ -208,15 +215,15 @@ TEST(ECore, ReportFolderFallbackAndIniFiles)
 TEST(ECore, RegistryAndSystemFacts)
 {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QovTest\\ECore", 0, nullptr, 0, KEY_ALL_ACCESS,
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QovECoreTest\\ECore", 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 4);
     RegCloseKey(key);
-    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, "\\Software\\QovTest\\ECore", "Text"), "abc");
-    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, "Software\\QovTest\\ECore", "Missing"), "");
-    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, "Software\\QovTest\\None", "Text"), "");
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QovTest\\ECore");
+    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, "\\Software\\QovECoreTest\\ECore", "Text"), "abc");
+    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, "Software\\QovECoreTest\\ECore", "Missing"), "");
+    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, "Software\\QovECoreTest\\None", "Text"), "");
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QovECoreTest\\ECore");
     // Wine reports a version that has a name.
     EXPECT_GT(OperatingSystemName().size(), std::string("Microsoft Windows ").size());
     std::string computer = ComputerName();

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "BenchArch.h"
 #include "ECore.h"
 
 using namespace qov::exceptions;
@@ -20,14 +21,7 @@ namespace {
 
 double NowMs()
 {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000.0 / frequency.QuadPart;
+    return qov::bench::CounterMs();
 }
 
 volatile size_t Sink;

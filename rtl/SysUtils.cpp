@@ -5,6 +5,8 @@
 
 namespace qov {
 
+TExceptProc ExceptProc = nullptr;
+
 std::string FormatV(const char* fmt, va_list args)
 {
     va_list copy;
@@ -39,5 +41,7 @@ std::string Format(const char* fmt, ...)
     va_end(args);
     return s;
 }
+
+void* ThreadClassProcedure = nullptr;
 
 } // namespace qov
