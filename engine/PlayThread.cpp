@@ -78,14 +78,26 @@ TPlayThread::TPlayThread(PlaybackContext* context, TClock clock)
     FBackBuffer.SetSize(FHeader.Width, FHeader.Height);
     FWork.resize(kPlayWorkBufferSize);
     FAckEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!FAckEvent)
-        throw Exception(Format("CreateEvent failed: %lu", static_cast<unsigned long>(GetLastError())));
+    FDataEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!FAckEvent || !FDataEvent) {
+        const DWORD error = GetLastError();
+        if (FAckEvent)
+            CloseHandle(FAckEvent);
+        if (FDataEvent)
+            CloseHandle(FDataEvent);
+        throw Exception(Format("CreateEvent failed: %lu", static_cast<unsigned long>(error)));
+    }
     InitializeCriticalSection(&FAckLock);
+    InitializeCriticalSection(&FClockLock);
+    FContext->Frames->SetSignal(this);
     try {
         StartThread();
     } catch (...) {
+        FContext->Frames->ResetSignal(this);
         CloseHandle(FAckEvent);
+        CloseHandle(FDataEvent);
         DeleteCriticalSection(&FAckLock);
+        DeleteCriticalSection(&FClockLock);
         throw;
     }
 }
@@ -93,8 +105,40 @@ TPlayThread::TPlayThread(PlaybackContext* context, TClock clock)
 TPlayThread::~TPlayThread()
 {
     EndThread();
+    // Once this returns the buffer no longer calls FramesChanged.
+    FContext->Frames->ResetSignal(this);
     CloseHandle(FAckEvent);
+    CloseHandle(FDataEvent);
     DeleteCriticalSection(&FAckLock);
+    DeleteCriticalSection(&FClockLock);
+}
+
+void TPlayThread::FramesChanged() noexcept
+{
+    SetEvent(FDataEvent);
+}
+
+uint32_t TPlayThread::CurrentTime() const
+{
+    EnterCriticalSection(&FClockLock);
+    const auto clock = FShownClock;
+    LeaveCriticalSection(&FClockLock);
+    if (!clock.Running)
+        return clock.Base;
+    // As the play loop counts: the media time stops at the largest 32-bit
+    // time instead of wrapping.
+    const uint64_t played = uint64_t(clock.Speed) * uint32_t(Now() - clock.Start);
+    return clock.Base + static_cast<uint32_t>(std::min<uint64_t>(played, UINT32_MAX - clock.Base));
+}
+
+void TPlayThread::PublishTime()
+{
+    EnterCriticalSection(&FClockLock);
+    FShownClock.Running = FRunning;
+    FShownClock.Base = FRunning ? FBase : FBase + FElapsed;
+    FShownClock.Start = FRunStart;
+    FShownClock.Speed = FRunSpeed;
+    LeaveCriticalSection(&FClockLock);
 }
 
 void TPlayThread::Play()
@@ -245,14 +289,17 @@ void TPlayThread::Dispatch(const MSG& msg)
         const int32_t ms = static_cast<int32_t>(static_cast<uint32_t>(target));
         if (ms < 0)
             throw ERangeError("Range check error");
+        FPlayAfterSeek = false;
         SeekTo(static_cast<uint32_t>(ms));
+        if (FPlayAfterSeek)
+            PlayOn();
         break;
     }
     case WM_ENGINE_SHOW:
         ShowRange(0, static_cast<int32_t>(static_cast<uint32_t>(msg.wParam)));
         FPendingKey.store(-1);
         if (FState.load() == psPlaying)
-            Play();
+            PlayOn();
         break;
     case WM_ENGINE_STOP:
         HandleStop();
@@ -280,6 +327,17 @@ void TPlayThread::Dispatch(const MSG& msg)
     }
 }
 
+void TPlayThread::PlayOn()
+{
+    // What WM_ENGINE_PLAY does, served here rather than posted behind the
+    // requests already queued: a pause or stop that came meanwhile would
+    // otherwise be undone by it, and a further seek's drawing would give way
+    // to it before drawing anything.
+    FPlayAfterSeek = false;
+    FSpeed.store(1);
+    PlayLoop();
+}
+
 void TPlayThread::HandleStop()
 {
     FState.store(psStopped);
@@ -305,12 +363,27 @@ void TPlayThread::PlayLoop()
             // The time played so far becomes the clock's base.
             Self->FBase += Self->FElapsed;
             Self->FElapsed = 0;
+            Self->FRunning = false;
             Self->PublishTime();
         }
     } clockStop{this};
 
     const DWORD start = Now();
+    const uint32_t speed = uint32_t(FSpeed.load());
+    FRunning = true;
+    FRunStart = start;
+    FRunSpeed = speed;
+    PublishTime();
+    // The source is asked to read on once each time the buffer runs dry;
+    // then the buffer's signal says when records come or the read ended.
+    bool askedForMore = false;
     for (;;) {
+        // Wall time since the start, modulo 2^32, times the speed; the media
+        // time stops at the largest 32-bit time instead of wrapping. Taken
+        // first, so that a message ending the loop stops the clock now.
+        const uint64_t played = uint64_t(speed) * uint32_t(Now() - start);
+        FElapsed = static_cast<uint32_t>(std::min<uint64_t>(played, UINT32_MAX - FBase));
+
         MSG msg;
         if (MessageWaiting(&msg)) {
             if (msg.message != WM_ENGINE_PURGE)
@@ -319,22 +392,24 @@ void TPlayThread::PlayLoop()
             FContext->Frames->Purge(true);
             continue;
         }
-        // Wall time since the start, modulo 2^32, times the speed; the media
-        // time stops at the largest 32-bit time instead of wrapping.
-        const uint64_t played = uint64_t(uint32_t(FSpeed.load())) * uint32_t(Now() - start);
-        FElapsed = static_cast<uint32_t>(std::min<uint64_t>(played, UINT32_MAX - FBase));
-        PublishTime();
 
-        const int taken = TakeNextFrame();
+        uint32_t due = 0;
+        const int taken = TakeNextFrame(&due);
         if (taken < 0) {
-            ReadOn();
-            MsgWaitForMultipleObjectsEx(0, nullptr, kPlayWaitDataMs, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);
+            if (!askedForMore) {
+                askedForMore = true;
+                ReadOn();
+            }
+            WaitForWork(INFINITE);
             continue;
         }
         if (taken == 0) {
-            MsgWaitForMultipleObjectsEx(0, nullptr, kPlayWaitDueMs, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);
+            // A record added meanwhile may be due sooner (a source that
+            // cleared the buffer under this one): the signal ends the wait.
+            WaitForWork(WaitUntilDue(due, speed));
             continue;
         }
+        askedForMore = false;
         RenderFrame(FWork.data(), true);
         FRendered.fetch_add(1);
         PostDirtyRect(false);
@@ -357,7 +432,27 @@ void TPlayThread::PlayLoop()
     }
 }
 
-int TPlayThread::TakeNextFrame()
+DWORD TPlayThread::WaitUntilDue(uint32_t due, uint32_t speed) const
+{
+    const uint32_t now = FBase + FElapsed;
+    if (due <= now)
+        return 0;
+    const uint64_t ms = (uint64_t(due - now) + speed - 1) / speed;
+    if (FClock)
+        return static_cast<DWORD>(std::min<uint64_t>(ms, kPlayWaitSuppliedClockMs));
+    return static_cast<DWORD>(std::min<uint64_t>(ms, INFINITE - 1));
+}
+
+void TPlayThread::WaitForWork(DWORD ms)
+{
+    if (ms == 0)
+        return;
+    HANDLE event = FDataEvent;
+    MsgWaitForMultipleObjectsEx(1, &event, ms, QS_ALLPOSTMESSAGE, MWMO_INPUTAVAILABLE);
+    FWakeups.fetch_add(1);
+}
+
+int TPlayThread::TakeNextFrame(uint32_t* due)
 {
     TFramesBuffer& frames = *FContext->Frames;
     // Looking at the record, copying it and making it the current one happen
@@ -381,6 +476,7 @@ int TPlayThread::TakeNextFrame()
         PublishTime();
     }
     // The very first record the thread renders is shown at once.
+    *due = header.Time;
     if (FRendered.load() != 0 && header.Time > FBase + FElapsed)
         return 0;
     const size_t size = kFrameHeaderSize + size_t(header.Length);
@@ -477,19 +573,22 @@ void TPlayThread::DrawRecord(const FrameHeader& header, const uint8_t* payload)
     }
 }
 
-void TPlayThread::ShowRange(int32_t from, int32_t to)
+bool TPlayThread::ShowRange(int32_t from, int32_t to)
 {
     TFramesBuffer& frames = *FContext->Frames;
+    bool whole = true;
     {
         TFramesHold hold(frames);
         const int32_t count = frames.Count();
         if (to == -1)
             to = count - 1;
         if (to >= count || from < 0)
-            return;
+            return true;
         for (int32_t i = from; i <= to; ++i) {
-            if (MessageOtherThanSeekWaiting())
+            if (MessageOtherThanSeekWaiting()) {
+                whole = false;
                 break;
+            }
             const uint8_t* record = frames.Record(i);
             const FrameHeader& header = RecordHeader(record);
             frames.SetCurrentIndex(i);
@@ -500,6 +599,7 @@ void TPlayThread::ShowRange(int32_t from, int32_t to)
         }
     }
     PostDirtyRect(false);
+    return whole;
 }
 
 void TPlayThread::PostDirtyRect(bool whole)
@@ -529,7 +629,7 @@ void TPlayThread::SeekTo(uint32_t ms)
 
     if (index.IsEmpty()) {
         if (playing)
-            Play();
+            FPlayAfterSeek = true;
         return;
     }
     uint32_t target = ms;
@@ -556,11 +656,9 @@ void TPlayThread::SeekTo(uint32_t ms)
     const int32_t current = frames.CurrentIndex();
     if (current != -1 && current == found) {
         // The target is the record shown now.
-        if (playing) {
-            FBase = target;
-            PublishTime();
-            Play();
-        }
+        MoveClockTo(target);
+        if (playing)
+            FPlayAfterSeek = true;
         return;
     }
 
@@ -590,22 +688,26 @@ void TPlayThread::SeekTo(uint32_t ms)
 
     if (found != -1) {
         // The target is buffered.
+        bool drawn = true;
         if (index.FindKeyTime(FLastSampleTime.load()) == key) {
             // The picture shown now belongs to the same key group.
             if (found > current)
-                ShowRange(current + 1, found);
+                drawn = ShowRange(current + 1, found);
             else
-                ShowRange(groupStart, found);
+                drawn = ShowRange(groupStart, found);
         } else if (keyIndex != -1) {
-            ShowRange(groupStart, found);
+            drawn = ShowRange(groupStart, found);
         } else {
             ReportAbnormalBuffer(key, target);
         }
-        if (playing) {
-            FBase = target;
-            PublishTime();
-            Play();
-        }
+        // A drawing that gave way to another request before it came back to
+        // the target leaves the picture after it: the clock stays with the
+        // picture, or playing on would show nothing until the clock had
+        // caught up with it again.
+        if (drawn || frames.CurrentIndex() <= found)
+            MoveClockTo(target);
+        if (playing)
+            FPlayAfterSeek = true;
         PostToWindow(WM_ENGINE_POSITION, FBase, 0);
         return;
     }
@@ -620,23 +722,21 @@ void TPlayThread::SeekTo(uint32_t ms)
             frames.Purge(false);
             ShowRange(frames.CurrentIndex() + 1, -1);
         }
-        FBase = target;
-        PublishTime();
+        MoveClockTo(target);
         if (FileReader()) {
             // The source posts WM_ENGINE_SHOW once the target is buffered.
             FContext->Reader->Read(static_cast<int32_t>(target));
             PostToWindow(WM_ENGINE_POSITION, FBase, 0);
         } else {
             if (playing)
-                Play();
+                FPlayAfterSeek = true;
             PostToWindow(WM_ENGINE_POSITION, FLastSampleTime.load(), 0);
         }
         return;
     }
 
     // Neither the target nor its key frame is buffered.
-    FBase = target;
-    PublishTime();
+    MoveClockTo(target);
     if (FileReader()) {
         if (key == FPendingKey.load())
             return;  // that reposition is under way
@@ -646,7 +746,7 @@ void TPlayThread::SeekTo(uint32_t ms)
         FContext->Reader->Seek(static_cast<int32_t>(target));
         PostToWindow(WM_ENGINE_POSITION, FBase, 0);
     } else if (playing) {
-        Play();
+        FPlayAfterSeek = true;
     }
 }
 

@@ -41,13 +41,15 @@ constexpr int32_t kMaxPlaySpeed = 32;
 constexpr uint32_t kPlayWorkBufferSize = 512000;
 // Size of the decoder's shared output buffer.
 constexpr uint32_t kDecodeOutputSize = 0xA00000;
-// Sleeps of the play loop: the next frame not yet due / nothing buffered.
-constexpr DWORD kPlayWaitDueMs = 1;
-constexpr DWORD kPlayWaitDataMs = 10;
+// The play loop waits until the next frame is due, a message comes or the
+// frame buffer signals (a record added, a read ended). A clock other than the
+// multimedia timer (a test's) can jump at any moment without a signal: with
+// one, a wait for a due frame lasts at most this long.
+constexpr DWORD kPlayWaitSuppliedClockMs = 1;
 // Where the frame list goes when a seek finds the buffer inconsistent.
 extern const char* const kDumpPath;
 
-class TPlayThread : public TThread {
+class TPlayThread : public TThread, private TFramesSignal {
 public:
     // Milliseconds of a free-running 32-bit timer (timeGetTime by default;
     // tests supply their own). Differences are taken modulo 2^32.
@@ -79,7 +81,8 @@ public:
 
     // Media time in ms: the clock's base plus the time played since it last
     // started. Any thread may read it.
-    uint32_t CurrentTime() const { return FCurrentTime.load(); }
+    // While playing it follows the timer between frames.
+    uint32_t CurrentTime() const;
 
     // The picture. Its lock is held while pixels are read.
     TBackBuffer& BackBuffer() { return FBackBuffer; }
@@ -95,6 +98,8 @@ public:
     uint32_t LastSampleTime() const { return FLastSampleTime.load(); }
     // Frames rendered by the play loop since creation.
     uint32_t Rendered() const { return FRendered.load(); }
+    // Times the play loop has woken from a wait (for a due frame, for data).
+    uint32_t Wakeups() const { return FWakeups.load(); }
     // Key-frame time of a source reposition under way, -1 none.
     int32_t PendingKey() const { return FPendingKey.load(); }
     // The header copied at creation.
@@ -109,17 +114,26 @@ private:
     void PlayLoop();
     // Takes the next buffered record when it is due: copies it into the work
     // buffer and makes it the current one, both under the frame list's lock.
-    // 1 taken, 0 not yet due, -1 nothing buffered.
-    int TakeNextFrame();
+    // 1 taken, 0 not yet due (*due: its time), -1 nothing buffered.
+    int TakeNextFrame(uint32_t* due);
+    // Milliseconds of the timer until media time due is reached at speed.
+    DWORD WaitUntilDue(uint32_t due, uint32_t speed) const;
+    // Waits at most ms for a message, a record or the end of a read.
+    void WaitForWork(DWORD ms);
+    void FramesChanged() noexcept override;
     void RenderFrame(const uint8_t* record, bool purgeAllowed);
     void DrawRecord(const FrameHeader& header, const uint8_t* payload);
-    void ShowRange(int32_t from, int32_t to);
+    // Draws records from..to without the clock, giving way to any request
+    // other than a seek; false when it gave way before drawing to.
+    bool ShowRange(int32_t from, int32_t to);
     void PostDirtyRect(bool whole);
     void SeekTo(uint32_t ms);
     // Index of the buffered key frame at keyTime, -1 when it is not buffered.
     int32_t KeyFrameIndex(uint32_t keyTime);
     void ReportAbnormalBuffer(int32_t key, uint32_t target);
     void HandleStop();
+    // Plays on after a seek or a shown target, at speed 1.
+    void PlayOn();
 
     // Stop and pause: post with a ticket and wait for its acknowledgement.
     void PostAndWait(UINT msg);
@@ -131,7 +145,17 @@ private:
     uint32_t EffectiveDuration(uint32_t headerDuration) const;
     uint8_t ReaderKind() const;
     bool FileReader() const;
-    void PublishTime() { FCurrentTime.store(FBase + FElapsed); }
+    // The clock as CurrentTime reads it: standing at FBase + FElapsed, or
+    // (a play loop running) from FBase at timer value start, at speed.
+    void PublishTime();
+    // A seek starts the clock's next run at its target, in every state: a
+    // seek while paused or stopped moves the position as one while playing
+    // does (the play loop is not running, so nothing has elapsed).
+    void MoveClockTo(uint32_t target)
+    {
+        FBase = target;
+        PublishTime();
+    }
     void PostToWindow(UINT msg, WPARAM wParam, LPARAM lParam) const;
     void ReadOn() const;
     bool MessageWaiting(MSG* msg = nullptr) const;
@@ -144,7 +168,19 @@ private:
     std::atomic<int32_t> FPendingKey{-1};
     uint32_t FBase = 0;     // media time at which the clock last started
     uint32_t FElapsed = 0;  // speed x wall-clock ms since the play loop started
-    std::atomic<uint32_t> FCurrentTime{0};
+    bool FRunning = false;  // a play loop runs, from timer value FRunStart
+    bool FPlayAfterSeek = false;  // the seek being served plays on when done
+    DWORD FRunStart = 0;
+    uint32_t FRunSpeed = 1;
+    mutable CRITICAL_SECTION FClockLock;  // guards the published clock
+    struct {
+        uint32_t Base = 0;
+        bool Running = false;
+        DWORD Start = 0;
+        uint32_t Speed = 1;
+    } FShownClock;
+    HANDLE FDataEvent = nullptr;  // set by the frame buffer's signal
+    std::atomic<uint32_t> FWakeups{0};
     std::atomic<uint32_t> FRendered{0};
     std::atomic<uint8_t> FState{psStopped};
     std::atomic<int32_t> FSpeed{1};

@@ -111,16 +111,35 @@ bool ForceDirectories(const std::string& folder)
     // A drive ("C:") or the top of a UNC path cannot be created.
     if (dir.size() <= 2 && dir.back() == ':')
         return false;
-    size_t cut = dir.find_last_of("\\/");
-    if (cut != std::string::npos && cut > 0) {
-        std::string parent = dir.substr(0, cut);
-        if (!(parent.size() == 1 && IsSeparator(parent[0])) && parent != "\\\\" &&
-            !ForceDirectories(parent))
+    // From the top down, one level at a time (a loop: a path of many levels
+    // must not cost a stack frame each). The root, a drive and the server
+    // and share of a UNC path are taken as they are; the first level that
+    // can be neither found nor made ends it.
+    size_t next = 0;
+    if (dir.size() >= 2 && IsSeparator(dir[0]) && IsSeparator(dir[1])) {
+        next = 2;
+        for (int part = 0; part < 2 && next < dir.size(); ++part) {
+            while (next < dir.size() && !IsSeparator(dir[next]))
+                ++next;
+            if (part == 0)
+                ++next;
+        }
+    } else if (dir.size() >= 2 && dir[1] == ':') {
+        next = 2;
+    }
+    while (next < dir.size()) {
+        while (next < dir.size() && IsSeparator(dir[next]))
+            ++next;
+        while (next < dir.size() && !IsSeparator(dir[next]))
+            ++next;
+        const std::string level = dir.substr(0, next);
+        if (DirectoryExists(level))
+            continue;
+        if (!CreateDirectoryA(level.c_str(), nullptr) &&
+            !(GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(level)))
             return false;
     }
-    if (CreateDirectoryA(dir.c_str(), nullptr))
-        return true;
-    return GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(dir);
+    return DirectoryExists(dir);
 }
 
 TLog::TLog(const std::string& folder)

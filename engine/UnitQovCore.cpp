@@ -44,6 +44,7 @@ void TThread::StartThread()
 {
     QOV_ASSERT(FHandle == nullptr);
     FQueueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ThreadClassProcedure = reinterpret_cast<void*>(&TThread::ThreadProc);
     FHandle = CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, &FThreadID);
     if (!FHandle) {
         const DWORD error = GetLastError();
@@ -89,6 +90,10 @@ DWORD WINAPI TThread::ThreadProc(void* param)
             self->Execute();
     } catch (...) {
         // Execute reports its own failures; nothing may leave the routine.
+        // What escapes all the same goes to the unhandled-exception procedure
+        // (when a library set it, it reports and ends the thread).
+        if (ExceptProc)
+            ExceptProc(nullptr);
     }
     return 0;
 }
@@ -426,10 +431,21 @@ void TReadThread::Execute()
         default:
             break;
         }
+        // A read that ended (the end of the source, a failure, a full buffer)
+        // wakes a play thread that waits for records.
+        if (msg.message == WM_ENGINE_OPEN || msg.message == WM_ENGINE_READ || msg.message == WM_ENGINE_SEEK)
+            SourceIdle();
     }
     DrainQueue();
     SetEvent(FStopEvent);
     SetEvent(FTextEvent);
+    SourceIdle();
+}
+
+void TReadThread::SourceIdle() const
+{
+    if (FContext && FContext->Frames)
+        FContext->Frames->SourceIdle();
 }
 
 // ===========================================================================
@@ -608,9 +624,10 @@ void TFileThread::OpenPicture(int& status)
 
 void TFileThread::OpenRecording(int& status)
 {
+    // The header is read into a copy of its own: the context's copy (the
+    // control's duration and size) changes only once the recording opened.
     uint8_t raw[kRecordingHeaderSize];
     const uint32_t got = FStream->Read(raw, sizeof raw);
-    std::memcpy(&FContext->Header, raw, std::min<size_t>(got, sizeof raw));
     RecordingHeader header;
     if (ReadRecordingHeader(raw, got, &header) != ecNone)
         FailOpen(status, ecReadFailed);
@@ -660,6 +677,7 @@ void TFileThread::OpenRecording(int& status)
     FContext->Index->Clear();
     for (const IndexEntry& e : entries)
         FContext->Index->AddEntry(e.Time, false, e.Offset);
+    FContext->Header = header;
     FStream->SetPosition(kDataStart);
     FDataStart = kDataStart;
     FDataEnd = FrameRegionEnd(header);

@@ -211,6 +211,7 @@ private:
     // Runs one handler; a failure escaping it is logged and reported. False
     // when a failure escaped.
     template <typename F> bool Guard(const char* handler, F&& f);
+    void SourceIdle() const;
     void ResetMeter();
     DWORD MeterNow() const;
     void DrainQueue();

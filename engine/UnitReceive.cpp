@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "ScreenText.h"
 #include "UnitLog.h"
 
 namespace qov {
@@ -52,7 +53,7 @@ DWORD WINAPI ErrorBoxThread(void* param)
     std::unique_ptr<TErrorBox> box(static_cast<TErrorBox*>(param));
     HMODULE module = box->Module;
     try {
-        MessageBoxA(nullptr, box->Text.c_str(), kReceiveErrorCaption, MB_ICONWARNING);
+        ShowMessageBox(nullptr, box->Text, kReceiveErrorCaption, MB_ICONWARNING);
     } catch (...) {
     }
     box.reset();

@@ -56,13 +56,38 @@ int32_t TFramesBuffer::AddFrame(TFrameRecordPtr record)
     const FrameHeader& h = RecordHeader(record.get());
     if (h.Length > kMaxFramePayload)
         throw ERangeError(Format("Frame record too large (%u bytes)", h.Length));
-    TGuard guard(FLock);
-    FList.push_back(std::move(record));
-    FFrameCount++;
-    FBytes += int64_t(h.Length) + int64_t(kFrameHeaderSize);
-    if (h.Kind == fkKeyFrame)
-        FKeyCount++;
-    return FFrameCount - 1;
+    int32_t index;
+    {
+        TGuard guard(FLock);
+        FList.push_back(std::move(record));
+        FFrameCount++;
+        FBytes += int64_t(h.Length) + int64_t(kFrameHeaderSize);
+        if (h.Kind == fkKeyFrame)
+            FKeyCount++;
+        index = FFrameCount - 1;
+    }
+    Raise();
+    return index;
+}
+
+void TFramesBuffer::SetSignal(TFramesSignal* signal)
+{
+    std::lock_guard<std::mutex> guard(FSignalLock);
+    FSignal = signal;
+}
+
+void TFramesBuffer::ResetSignal(TFramesSignal* signal)
+{
+    std::lock_guard<std::mutex> guard(FSignalLock);
+    if (FSignal == signal)
+        FSignal = nullptr;
+}
+
+void TFramesBuffer::Raise()
+{
+    std::lock_guard<std::mutex> guard(FSignalLock);
+    if (FSignal)
+        FSignal->FramesChanged();
 }
 
 bool TFramesBuffer::IsFull()

@@ -73,6 +73,17 @@ inline const FrameHeader& RecordHeader(const uint8_t* record)
 // Hands out a time as a signed 32-bit value; 2^31 or more is a range error.
 int32_t TimeToInt32(uint32_t time);
 
+// Told when a frame buffer gains a record or when its source has finished a
+// read (it reached the end, failed, or filled the buffer), so that a reader
+// waiting for records can wait on that instead of polling.
+class TFramesSignal {
+public:
+    virtual void FramesChanged() noexcept = 0;
+
+protected:
+    ~TFramesSignal() = default;
+};
+
 class TFramesBuffer {
 public:
     using TFrameList = std::vector<TFrameRecordPtr>;
@@ -92,6 +103,13 @@ public:
     // Raises ERangeError for a header whose Length exceeds kMaxFramePayload.
     int32_t AddFrame(TFrameRecordPtr record);
 
+    // The one listener told by AddFrame and SourceIdle (nullptr: none).
+    // ResetSignal removes it only while it is still signal. Once either has
+    // returned, the old listener is no longer called.
+    void SetSignal(TFramesSignal* signal);
+    void ResetSignal(TFramesSignal* signal);
+    // Called by the source when a read has ended without more to add.
+    void SourceIdle() { Raise(); }
     // True when at least 0x500000 bytes and at least 3 key frames are held.
     bool IsFull();
 
@@ -145,6 +163,7 @@ public:
 
 private:
     void DeleteFront(int32_t k);
+    void Raise();
 
     TListLock FLock;
     TFrameList FList;
@@ -152,6 +171,8 @@ private:
     int32_t FKeyCount = 0;
     int64_t FBytes = 0;
     std::atomic<int32_t> FCurrentIndex{-1};
+    std::mutex FSignalLock;  // held while the listener is called or changed
+    TFramesSignal* FSignal = nullptr;
 };
 
 // One cached key frame: a copy of its header and its decoded picture (a

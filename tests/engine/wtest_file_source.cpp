@@ -50,6 +50,11 @@ struct FileSourceTest : ::testing::Test {
     TFileThread Source{&Rig.Context};
 };
 
+Bytes TextBytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
 IndexHead HeadAt(const Bytes& file, int64_t indexOffset)
 {
     IndexHead head;
@@ -132,6 +137,8 @@ TEST_F(FileSourceTest, EachOpenFailureReportsItsCodeAndLogsItsText)
         {"a.png", good, ecInvalidFileFormat, nullptr},
         {"short-header.qov", writer::CutHeader(good, 31), ecReadFailed, nullptr},
         {"magic.qov", writer::WithMagic(good, 0x41, 0x57), ecFileDamaged, nullptr},
+        // A text file renamed: its bytes must not become a duration.
+        {"text.qov", TextBytes("This is a text file and not a recording at all.\r\n"), ecFileDamaged, nullptr},
         // Magic comes before the version.
         {"magic-version.qov", writer::WithVersion(writer::WithMagic(good, 0, 0), 0x0200), ecFileDamaged, nullptr},
         {"version.qov", writer::WithVersion(good, 0x0200), ecNeedUpgrade, nullptr},
@@ -155,12 +162,19 @@ TEST_F(FileSourceTest, EachOpenFailureReportsItsCodeAndLogsItsText)
                                 2, 320, 0xFFFFFFFFu),
          ecInvalidIndex, nullptr},
     };
+    // What an earlier recording left in the context stays until one opens.
+    RecordingHeader earlier{};
+    earlier.Width = 11;
+    earlier.Height = 7;
+    earlier.Duration = 4321;
+    Rig.Context.Header = earlier;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::string path = Save(c.Name, c.File);
         const uint64_t mark = LogMark();
         const DWORD start = GetTickCount();
         EXPECT_EQ(Rig.OpenAndWait(Source, path), c.Code);
+        EXPECT_EQ(std::memcmp(&Rig.Context.Header, &earlier, sizeof earlier), 0) << "the header was taken in";
         EXPECT_LT(GetTickCount() - start, kAfterLogMs) << "no table of the claimed size is read";
         const std::string text = c.LogText ? c.LogText : EngineErrorText(c.Code);
         EXPECT_TRUE(WaitLogLines(mark, text, 1, kAfterLogMs)) << "log lacks " << text;
@@ -174,6 +188,7 @@ TEST_F(FileSourceTest, EachOpenFailureReportsItsCodeAndLogsItsText)
 
     // The source opens again after failures.
     EXPECT_EQ(Rig.OpenAndWait(Source, Save("good.qov", good)), 0);
+    EXPECT_EQ(std::memcmp(&Rig.Context.Header, good.data(), sizeof earlier), 0);
 }
 
 TEST_F(FileSourceTest, IndexEntriesOutsideTheFramesAreDroppedAndTheRestServeSeeks)

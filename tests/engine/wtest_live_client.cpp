@@ -246,6 +246,8 @@ TEST_F(LiveClient, RefusedLoginReportsCode4AndLowerCaseFalseIsAccepted)
         client.Open(Locator());
         ASSERT_TRUE(FWindow.PumpUntil([&] { return !client.Errors().empty(); }, 10000));
         EXPECT_EQ(client.Errors(), std::vector<int>{ecServiceRefused});
+        // The notification is noted before its message is posted.
+        EXPECT_TRUE(FWindow.PumpUntil([&] { return FWindow.Count(WM_ENGINE_STATUS) >= 1; }, 10000));
         ASSERT_EQ(FWindow.Count(WM_ENGINE_STATUS), 1u);
         EXPECT_EQ(FWindow.Messages(WM_ENGINE_STATUS)[0].WParam, WPARAM(4));
         EXPECT_EQ(client.StreamState(), lsNone);
@@ -330,6 +332,7 @@ TEST_F(LiveClient, DroppedConnectionReportsCode7AndReadReconnects)
     ASSERT_TRUE(FWindow.PumpUntil([&] { return client.Errors().size() == 2; }, 10000));
     EXPECT_EQ(FPeer.Ask("connections"), "2");
     EXPECT_EQ(ctx.Frames.Count(), 6);
+    EXPECT_TRUE(FWindow.PumpUntil([&] { return FWindow.Count(WM_ENGINE_OPENED) >= 2; }, 10000));
     EXPECT_EQ(FWindow.Count(WM_ENGINE_OPENED), 2u);
 }
 
@@ -393,12 +396,15 @@ TEST_F(LiveClient, KeepAliveEvery200msWhileIdleAndRequestsGoOut)
     }
     EXPECT_EQ(requests, 2);
     // About 1.8 s idle: keep-alives flow, the first only after 200 ms without
-    // data, and never two within 200 ms (the peer's clock allows some slack).
+    // data, and never two within 200 ms. The peer notes when each arrives: one
+    // that arrives late (a loaded machine) brings the next closer, so single
+    // gaps get a wide slack and their mean a narrow one.
     ASSERT_GE(noops.size(), 3u);
     ASSERT_GE(started, 0);
     EXPECT_GE(noops[0] - started, 180) << "keep-alive before 200 ms had passed";
     for (size_t i = 1; i < noops.size(); ++i)
-        EXPECT_GE(noops[i] - noops[i - 1], 180) << "keep-alives closer than 200 ms";
+        EXPECT_GE(noops[i] - noops[i - 1], 100) << "keep-alives closer than 200 ms";
+    EXPECT_GE((noops.back() - noops.front()) / int(noops.size() - 1), 190) << "keep-alives closer than 200 ms";
     EXPECT_TRUE(client.Errors().empty());
 }
 

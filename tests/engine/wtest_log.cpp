@@ -44,16 +44,39 @@ SYSTEMTIME MakeTime(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s)
     return t;
 }
 
-// A fresh, empty folder under the temporary folder.
+// A fresh, empty folder under the temporary folder (a failure says why not).
 std::string NewTempFolder()
 {
     static int counter = 0;
-    char tmp[MAX_PATH];
-    GetTempPathA(MAX_PATH, tmp);
+    char tmp[MAX_PATH] = "";
+    const DWORD n = GetTempPathA(MAX_PATH, tmp);
     std::string dir = Format("%sqov_log_%lu_%lu_%d", tmp, GetCurrentProcessId(), GetTickCount(),
                              ++counter);
-    CreateDirectoryA(dir.c_str(), nullptr);
+    if (!CreateDirectoryA(dir.c_str(), nullptr))
+        ADD_FAILURE() << "cannot make " << dir << " (temporary folder \"" << std::string(tmp, n < MAX_PATH ? n : 0)
+                      << "\", error " << GetLastError() << ")";
     return dir;
+}
+
+// The files under folder with their sizes, one a line (for failure messages).
+std::string Listing(const std::string& folder)
+{
+    std::string out;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return folder + ": cannot be listed (error " + std::to_string(GetLastError()) + ")\n";
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            out += Listing(folder + "\\" + name);
+        else
+            out += folder + "\\" + name + ": " + std::to_string(found.nFileSizeLow) + " bytes\n";
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return out;
 }
 
 bool FileExists(const std::string& path)
@@ -257,7 +280,8 @@ TEST(Log, LineBytesAndFolder)
     EXPECT_EQ(ReadAll(log.LogFolder() + "\\2024-03-05.log"),
               prog + " ---> 09:08:07 \xB2\xE2\xCA\xD4 %s %d ---> \xC8\xD5\xD6\xBE\r\n" + prog +
                   " ---> 09:08:07 \r\n" + prog + " ---> 09:08:10 " + std::string("a\0b", 3) +
-                  "\r\n");
+                  "\r\n")
+        << Listing(base);
 
     // A slash as the trailing separator is dropped too.
     TLog slash(base + "/other/");
@@ -276,7 +300,7 @@ TEST(Log, EachDayHasItsOwnFile)
     gNow.wMilliseconds = 0;
     log.AddLine("first of the year");
     const std::string prog = ProgramFileName();
-    EXPECT_EQ(ReadAll(base + "\\Log\\2023-12-31.log"), prog + " ---> 23:59:59 last of the year\r\n");
+    EXPECT_EQ(ReadAll(base + "\\Log\\2023-12-31.log"), prog + " ---> 23:59:59 last of the year\r\n") << Listing(base);
     EXPECT_EQ(ReadAll(base + "\\Log\\2024-01-01.log"), prog + " ---> 00:00:00 first of the year\r\n");
 }
 
@@ -339,7 +363,7 @@ TEST(Log, TwoProcessesAtTheSameMomentWriteWholeLines)
     CloseHandle(start);
 
     auto lines = SplitCrLf(ReadAll(base + "\\Log\\2024-03-05.log"));
-    ASSERT_EQ(lines.size(), size_t(2 * kLines));
+    ASSERT_EQ(lines.size(), size_t(2 * kLines)) << Listing(base);
     const std::string head = ProgramFileName() + " ---> 10:20:30 child ";
     const std::string tail = " \xC8\xD5\xD6\xBE " + std::string(300, 'x');
     std::map<DWORD, int> next;  // each child's lines arrive whole and in order
@@ -398,6 +422,7 @@ TEST(Log, WriterThatDiedHoldingTheEventDoesNotStopOthers)
     DWORD took = GetTickCount() - t0;
     EXPECT_LT(took, kLogWaitTimeout + 3000);
     EXPECT_EQ(ReadAll(base + "\\Log\\2024-03-05.log"),
-              ProgramFileName() + " ---> 09:08:07 after a dead writer\r\n");
+              ProgramFileName() + " ---> 09:08:07 after a dead writer\r\n")
+        << Listing(base);
     EXPECT_TRUE(LogEventIsFree(1000));  // given back for the others
 }

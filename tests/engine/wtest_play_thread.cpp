@@ -9,7 +9,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <atomic>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -87,10 +89,16 @@ struct ManualTest : ::testing::Test {
     TPlayThread& Player() { return *Rig.Player; }
     // Lets a play loop that was just (re)started read its starting time
     // before the fake timer moves.
+    // Waits until the play loop runs at speed: the speed is stored before
+    // the loop reads its start time, so a wake-up counted after the speed is
+    // seen comes from the loop that started at it. A fixed sleep alone let a
+    // busy machine advance the test's clock before that start was read.
     void Settle(int speed = 1)
     {
         WaitUntil([&] { return Player().State() == psPlaying && Player().Speed() == speed; }, 3000);
-        Sleep(30);
+        const uint32_t wakeups = Player().Wakeups();
+        WaitUntil([&] { return Player().Wakeups() > wakeups; }, 3000);
+        Sleep(10);
     }
     size_t Count(UINT msg) { return Rig.Window.Messages().Count(msg); }
 };
@@ -382,6 +390,112 @@ TEST_F(ManualTest, PauseWaitsForItsOwnThreadNotForAStraySignal)
     CloseHandle(shared);
 }
 
+// Seeks that come one after another while the thread draws: a seek that
+// plays on does so without posting anything that the next request would
+// have to wait behind or that the next seek's drawing would give way to.
+struct SeekQueueTest : ManualTest {
+    // A key frame at 0 and a rectangle every 100 ms up to 900, the end.
+    void MakeRecording()
+    {
+        Rig.Context.Header.Duration = 900;
+        AddKey(0, 0x303030);
+        for (uint32_t t = 100; t <= 900; t += 100)
+            AddRect(t, 0x0F0F0F * (t / 100));
+        Rig.CreatePlayer(FakeClock);
+    }
+    // Starts a seek whose drawing then waits for the picture (held by the
+    // caller) at record index; true once it does.
+    bool SeekHeldAt(int32_t ms, int32_t index)
+    {
+        Player().Seek(ms);
+        return WaitUntil([&] { return Rig.Frames.CurrentIndex() == index; }, 5000);
+    }
+    void Post(UINT msg) { PostThreadMessageA(Player().ThreadID(), msg, 0, 0); }
+};
+
+TEST_F(SeekQueueTest, ASeekBackQueuedBehindASeekToTheEndWhilePlayingIsDrawnAndPlaysToTheEnd)
+{
+    MakeRecording();
+    Player().Play();
+    ASSERT_TRUE(Rig.WaitCurrentIndex(0, 3000));
+    Settle();
+
+    TBackBuffer& bb = Player().BackBuffer();
+    bb.Lock();
+    const bool held = SeekHeldAt(900, 1);
+    Player().Seek(500);  // queued behind the drawing to the end
+    bb.Unlock();
+    ASSERT_TRUE(held) << "the seek to the end never began its range";
+    ASSERT_TRUE(Rig.Window.Messages().WaitCount(WM_ENGINE_POSITION, 2, 5000));
+    EXPECT_EQ(5, Rig.Frames.CurrentIndex()) << "the seek back gave way before drawing anything";
+    EXPECT_EQ(500u, Player().LastSampleTime());
+    RefDraw(0, 9);
+    RefDraw(0, 5);
+    EXPECT_EQ("", Compare());
+
+    // Played on from 500, the recording ends.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            AdvanceFakeTime(50);
+            return Count(WM_ENGINE_END) > 0;
+        },
+        10000));
+    EXPECT_EQ(9, Rig.Frames.CurrentIndex());
+    EXPECT_EQ(psStopped, Player().State());
+}
+
+TEST_F(SeekQueueTest, APauseThatComesWhileASeekDrawsStaysPaused)
+{
+    MakeRecording();
+    Player().Play();
+    ASSERT_TRUE(Rig.WaitCurrentIndex(0, 3000));
+    Settle();
+    Rig.Window.Messages().Clear();
+
+    TBackBuffer& bb = Player().BackBuffer();
+    bb.Lock();
+    const bool held = SeekHeldAt(500, 1);
+    Post(WM_ENGINE_PAUSE);  // as TPlayThread::Pause posts it, queued behind the seek
+    Post(WM_ENGINE_REFRESH);
+    bb.Unlock();
+    ASSERT_TRUE(held) << "the seek never began its range";
+    // The refresh's paint of the whole picture: the pause before it was served.
+    const LPARAM whole = LPARAM((DWORD(W) << 16) + H);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const auto& m : Rig.Window.Messages().Of(WM_ENGINE_PAINT))
+                if (m.WParam == 0 && m.LParam == whole)
+                    return true;
+            return false;
+        },
+        5000));
+    EXPECT_FALSE(WaitUntil([&] { return Player().State() != psPaused; }, 500))
+        << "the seek played on after the pause that came meanwhile";
+    EXPECT_EQ(psPaused, Player().State());
+}
+
+TEST_F(SeekQueueTest, ASeekBackWhoseDrawingGivesWayAtOnceLeavesTheClockWithThePicture)
+{
+    MakeRecording();
+    Player().Pause();
+    Player().Seek(800);
+    ASSERT_TRUE(Rig.Window.Messages().WaitCount(WM_ENGINE_POSITION, 1, 5000));
+    ASSERT_EQ(8, Rig.Frames.CurrentIndex());
+
+    TBackBuffer& bb = Player().BackBuffer();
+    bb.Lock();
+    const bool held = SeekHeldAt(900, 9);
+    Player().Seek(500);  // finds a refresh waiting before it draws its first record
+    Post(WM_ENGINE_REFRESH);
+    bb.Unlock();
+    ASSERT_TRUE(held) << "the seek to the end never began its range";
+    ASSERT_TRUE(Rig.Window.Messages().WaitCount(WM_ENGINE_POSITION, 3, 5000));
+    EXPECT_EQ(9, Rig.Frames.CurrentIndex());
+    EXPECT_EQ(900u, Player().LastSampleTime());
+    EXPECT_EQ(900u, Player().CurrentTime()) << "the clock went back while the picture stayed at the end";
+    EXPECT_EQ(900u, Rig.Window.Messages().Of(WM_ENGINE_POSITION).back().WParam);
+}
+
 TEST_F(ManualTest, StopResetsTheClockAndKeepsTheSpeedUntilTheNextPlay)
 {
     AddKey(0, 0x101010);
@@ -494,4 +608,172 @@ TEST_F(ManualTest, AnAbnormalBufferIsLoggedAndDumpedAndAFailedDumpIsNotFatal)
     EXPECT_FALSE(Player().Finished());
     Player().Refresh();
     EXPECT_TRUE(Rig.Window.Messages().WaitCount(WM_ENGINE_PAINT, 1, 2000)) << "the thread still answers";
+}
+
+// ---------------------------------------------------------------------------
+// Waiting: for records, for the next due frame (on the multimedia timer)
+
+namespace {
+
+// A source that counts the reads it is asked for and runs onRead on its own
+// thread for each, as a source adds what it read.
+class TCountingSource : public TReadThread {
+public:
+    explicit TCountingSource(PlaybackContext* context, std::function<void(int)> onRead = nullptr)
+        : TReadThread(context), FOnRead(std::move(onRead))
+    {
+    }
+    ~TCountingSource() override { EndThread(); }
+    int Reads() const { return FReads.load(); }
+
+protected:
+    void HandleOpen() override {}
+    void HandleRead(int32_t) override
+    {
+        const int n = FReads.fetch_add(1) + 1;
+        if (FOnRead)
+            FOnRead(n);
+    }
+    void HandleSeek(int32_t) override {}
+    void HandleStop() override {}
+
+private:
+    std::function<void(int)> FOnRead;
+    std::atomic<int> FReads{0};
+};
+
+} // namespace
+
+struct WaitTest : ManualTest {
+    TCountingSource* Source = nullptr;
+
+    void UseSource(std::function<void(int)> onRead = nullptr)
+    {
+        auto source = std::make_unique<TCountingSource>(&Rig.Context, std::move(onRead));
+        Source = source.get();
+        Rig.Source = std::move(source);
+        Rig.Context.Reader = Source;
+    }
+    // Plays a recording of duration from its key frame at 0; the source adds
+    // one rectangle at time on its first read and then has nothing more.
+    void PlayWithOneMoreRecord(uint32_t duration, uint32_t time)
+    {
+        Rig.Context.Header.Duration = duration;
+        AddKey(0, 0x445566);
+        UseSource([this, time](int n) {
+            if (n == 1)
+                AddRect(time, 0x0000FF);
+        });
+        Rig.CreatePlayer();
+        Player().Play();
+    }
+    // Wake-ups of the play loop during ms of wall time.
+    uint32_t WakeupsDuring(DWORD ms)
+    {
+        const uint32_t before = Player().Wakeups();
+        Sleep(ms);
+        return Player().Wakeups() - before;
+    }
+};
+
+TEST_F(WaitTest, ARecordAddedToAnEmptyBufferIsPlayedWithoutAPoll)
+{
+    UseSource();
+    AddKey(0, 0x203040);
+    Rig.CreatePlayer();  // the multimedia timer
+    Player().Play();
+    ASSERT_TRUE(Rig.WaitCurrentIndex(0, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return Source->Reads() == 1; }, 3000)) << "asked to read on once";
+
+    // Nothing buffered: the thread sleeps, and the source is not asked again.
+    EXPECT_LE(WakeupsDuring(300), 1u);
+    EXPECT_EQ(1, Source->Reads());
+
+    const uint32_t before = Player().Wakeups();
+    AddRect(100, 0xFF0000);  // long due: the clock has run on meanwhile
+    ASSERT_TRUE(Rig.WaitCurrentIndex(1, 3000));
+    ASSERT_TRUE(Rig.Window.Messages().WaitCount(WM_ENGINE_PAINT, 2, 3000));
+    EXPECT_LE(Player().Wakeups() - before, 2u) << "woken by the record, not by a timer";
+    EXPECT_EQ(2u, Player().Rendered());
+    RefDraw(0, 1);
+    EXPECT_EQ("", Compare());
+
+    // Dry again: the source is asked once more, and once only.
+    ASSERT_TRUE(WaitUntil([&] { return Source->Reads() == 2; }, 3000));
+    EXPECT_LE(WakeupsDuring(300), 1u);
+    EXPECT_EQ(2, Source->Reads());
+}
+
+TEST_F(WaitTest, PauseSeekSpeedAndStopDuringALongWaitForADueFrameAreServedAtOnce)
+{
+    UseSource();
+    AddKey(0, 0x102030);
+    AddRect(60000, 0x00FF00);
+    Rig.CreatePlayer();
+    auto quick = [](const std::function<void()>& f) {
+        const DWORD start = GetTickCount();
+        f();
+        return GetTickCount() - start;
+    };
+
+    Player().Play();
+    ASSERT_TRUE(Rig.WaitCurrentIndex(0, 3000));
+    EXPECT_LE(WakeupsDuring(300), 1u) << "one wait until the frame at 60 s is due";
+    const uint32_t during = Player().CurrentTime();
+    EXPECT_GE(during, 250u) << "the position follows the timer while the thread waits";
+    EXPECT_LT(during, 30000u);
+
+    Player().Faster();
+    EXPECT_TRUE(WaitUntil([&] { return Player().Speed() == 2; }, 500));
+    EXPECT_LT(quick([&] { Player().Pause(); }), 500u);
+    EXPECT_EQ(psPaused, Player().State());
+    const uint32_t paused = Player().CurrentTime();
+    EXPECT_GE(paused, during);
+    Sleep(100);
+    EXPECT_EQ(paused, Player().CurrentTime()) << "a paused clock stands";
+    EXPECT_EQ(0, Rig.Frames.CurrentIndex());
+
+    Player().Seek(60000);
+    ASSERT_TRUE(Rig.WaitCurrentIndex(1, 1000)) << "the seek draws the frame at once";
+
+    // Playing on from the seek, the buffer is dry: a stop is served at once.
+    Player().Play();
+    Sleep(50);
+    EXPECT_LT(quick([&] { Player().Stop(); }), 500u);
+    EXPECT_EQ(psStopped, Player().State());
+    EXPECT_EQ(0u, Player().CurrentTime());
+    EXPECT_EQ(0u, Count(WM_ENGINE_END));
+}
+
+TEST_F(WaitTest, TheEndOfASourceWhileThePlayThreadWaitsEndsPlaybackAsBefore)
+{
+    // The source delivers the last record on the first read and then has no
+    // more: the recording ends once that record is played.
+    PlayWithOneMoreRecord(300, 300);
+    ASSERT_TRUE(Rig.Window.Messages().WaitCount(WM_ENGINE_END, 1, 3000));
+    EXPECT_EQ(2u, Player().Rendered());
+    EXPECT_EQ(psStopped, Player().State());
+    EXPECT_EQ(300u, Player().LastSampleTime());
+    Sleep(200);
+    EXPECT_EQ(1u, Count(WM_ENGINE_END));
+    EXPECT_EQ(1, Source->Reads());
+    RefDraw(0, 1);
+    EXPECT_EQ("", Compare());
+}
+
+TEST_F(WaitTest, ASourceThatEndsWithoutTheLastFrameLeavesThePlayThreadAsleep)
+{
+    // A stream without a duration, or a recording cut short: no END, and
+    // the thread neither spins nor keeps asking the ended source.
+    PlayWithOneMoreRecord(400, 50);
+    ASSERT_TRUE(Rig.WaitCurrentIndex(1, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return Source->Reads() == 2; }, 3000));
+    EXPECT_LE(WakeupsDuring(300), 1u);
+    EXPECT_EQ(2, Source->Reads());
+    EXPECT_EQ(psPlaying, Player().State());
+    EXPECT_EQ(0u, Count(WM_ENGINE_END));
+    // A record that comes later still plays.
+    AddRect(400, 0xFF00FF);
+    ASSERT_TRUE(Rig.Window.Messages().WaitCount(WM_ENGINE_END, 1, 3000));
+    EXPECT_EQ(3u, Player().Rendered());
 }

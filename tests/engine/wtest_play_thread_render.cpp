@@ -75,6 +75,26 @@ struct RenderTest : ::testing::Test {
         Rig.Window.Sync();
         return ok;
     }
+    // Plays from the first record by the fake clock (set by the caller) for
+    // ms, then pauses; at: the last record played.
+    bool PlayAndPauseAt(const TReferencePlayer& ref, uint32_t ms, size_t& at)
+    {
+        Player().Play();
+        if (!Rig.WaitCurrentIndex(int32_t(ref.LastAtOrBefore(0)), 5000))
+            return false;
+        Settle();
+        AdvanceFakeTime(ms);
+        at = ref.LastAtOrBefore(ms);
+        const bool reached = Rig.WaitCurrentIndex(int32_t(at), 5000);
+        Player().Pause();
+        return reached;
+    }
+    // Waits until the source has buffered the whole recording (it reads on
+    // while the thread plays; on a busy machine it may not be done yet).
+    bool AllBuffered(const TReferencePlayer& ref)
+    {
+        return WaitUntil([&] { return Rig.Frames.Count() == int32_t(ref.Count()); }, 5000);
+    }
     // Waits until the seek's range ended at the record with this time.
     bool ShownAt(uint32_t time)
     {
@@ -127,13 +147,8 @@ TEST_F(RenderTest, PauseAndResumeGoOnWhereThePictureStopped)
     ASSERT_EQ(0, Rig.Open(Save("pause.qov", file), FakeClock));
     TReferencePlayer ref(file);
     SetFakeTime(5000);
-    Player().Play();
-    ASSERT_TRUE(Rig.WaitCurrentIndex(int32_t(ref.LastAtOrBefore(0)), 5000));
-    Settle();
-    AdvanceFakeTime(1250);
-    const size_t paused = ref.LastAtOrBefore(1250);
-    ASSERT_TRUE(Rig.WaitCurrentIndex(int32_t(paused), 5000));
-    Player().Pause();
+    size_t paused = 0;
+    ASSERT_TRUE(PlayAndPauseAt(ref, 1250, paused));
     EXPECT_EQ(1250u, Player().CurrentTime());
     ref.Play(0, paused);
     EXPECT_EQ("", ref.Compare(Player().BackBuffer()));
@@ -169,14 +184,9 @@ TEST_P(SeekBuffered, EachKindOfSeekDrawsTheReferencePicture)
     ASSERT_EQ(0, Rig.Open(Save("seeks.qov", file), FakeClock, GetParam()));
     TReferencePlayer ref(file);
     SetFakeTime(0);
-    Player().Play();
-    ASSERT_TRUE(Rig.WaitCurrentIndex(int32_t(ref.LastAtOrBefore(0)), 5000));
-    Settle();
-    AdvanceFakeTime(200);
-    size_t at = ref.LastAtOrBefore(200);
-    ASSERT_TRUE(Rig.WaitCurrentIndex(int32_t(at), 5000));
-    Player().Pause();
-    ASSERT_EQ(int32_t(ref.Count()), Rig.Frames.Count()) << "the whole recording is buffered";
+    size_t at = 0;
+    ASSERT_TRUE(PlayAndPauseAt(ref, 200, at));
+    ASSERT_TRUE(AllBuffered(ref)) << Rig.Frames.Count();
     ref.Play(0, at);
     ASSERT_EQ("", ref.Compare(Player().BackBuffer()));
     Rig.Window.Messages().Clear();
@@ -187,8 +197,8 @@ TEST_P(SeekBuffered, EachKindOfSeekDrawsTheReferencePicture)
     ref.Show(at + 1, ref.LastAtOrBefore(500));
     EXPECT_EQ("", ref.Compare(Player().BackBuffer())) << "forward within the group";
     EXPECT_EQ(500u, Player().LastSampleTime());
-    EXPECT_EQ(200u, Player().CurrentTime()) << "a paused seek leaves the clock";
-    EXPECT_EQ(200u, Rig.Window.Messages().Of(WM_ENGINE_POSITION).back().WParam);
+    EXPECT_EQ(500u, Player().CurrentTime()) << "a paused seek moves the clock to its target";
+    EXPECT_EQ(500u, Rig.Window.Messages().Of(WM_ENGINE_POSITION).back().WParam);
 
     // Backward within the group: from the key frame again (a cursor record
     // shares the key frame's time and must not be taken for it).
@@ -205,13 +215,14 @@ TEST_P(SeekBuffered, EachKindOfSeekDrawsTheReferencePicture)
     EXPECT_EQ("", ref.Compare(Player().BackBuffer())) << "to a buffered key frame";
     EXPECT_EQ(2200u, Player().LastSampleTime());
 
-    // The record shown now: nothing happens.
+    // The record shown now: nothing is drawn, only the clock moves.
     const size_t paints = Count(WM_ENGINE_PAINT);
     Player().Seek(2299);
     Player().Pause();
     Rig.Window.Sync();
     EXPECT_EQ(paints, Count(WM_ENGINE_PAINT));
     EXPECT_EQ(3u, Count(WM_ENGINE_POSITION));
+    EXPECT_EQ(2299u, Player().CurrentTime());
 
     // Past the duration: to the duration, the last record.
     Player().Seek(99999);
@@ -264,6 +275,58 @@ TEST_F(RenderTest, ASeekWhilePlayingRestartsTheClockAtTheTargetAtSpeedOne)
     ref.Show(ref.Find(1000, fkKeyFrame), ref.LastAtOrBefore(1300));
     EXPECT_EQ("", ref.Compare(Player().BackBuffer()));
     EXPECT_EQ("", Rig.Window.CompareScreen());
+}
+
+// A seek while paused or stopped puts the clock at its target as one while
+// playing does: the position reads the target, and playing goes on from it
+// at once instead of waiting for the old clock to catch up.
+TEST_F(RenderTest, ASeekWhilePausedOrStoppedStartsTheClockAtTheTarget)
+{
+    const Bytes file = AllKindsRecording().Build();
+    ASSERT_EQ(0, Rig.Open(Save("seek-paused.qov", file), FakeClock));
+    TReferencePlayer ref(file);
+    // Seeks to target, a buffered record of the group led by the key frame
+    // at key; checks the clock and the picture, then plays for ms from there.
+    auto seekAndPlayOn = [&](uint32_t target, uint32_t key, uint32_t ms, size_t positions) {
+        Player().Seek(int32_t(target));
+        ASSERT_TRUE(Positioned(positions));
+        EXPECT_EQ(target, Player().CurrentTime());
+        EXPECT_EQ(target, Rig.Window.Messages().Of(WM_ENGINE_POSITION).back().WParam);
+        const size_t seeked = ref.LastAtOrBefore(target);
+        ref.Show(ref.Find(key, fkKeyFrame), seeked);
+        EXPECT_EQ("", ref.Compare(Player().BackBuffer())) << "the frame drawn by the seek";
+        Player().Play();
+        Settle();
+        AdvanceFakeTime(ms);
+        // By time: after a reposition the buffer starts at that key frame.
+        const size_t played = ref.LastAtOrBefore(target + ms);
+        ASSERT_TRUE(WaitUntil([&] { return Player().LastSampleTime() == ref.Header(played).Time; }, 5000))
+            << "plays on from the target";
+        Player().Pause();
+        EXPECT_EQ(target + ms, Player().CurrentTime());
+        Rig.Window.Sync();
+        ref.Play(seeked + 1, played);
+        EXPECT_EQ("", ref.Compare(Player().BackBuffer())) << "played on after the seek";
+        EXPECT_EQ("", Rig.Window.CompareScreen());
+    };
+    SetFakeTime(0);
+    size_t at = 0;
+    ASSERT_TRUE(PlayAndPauseAt(ref, 300, at));
+    ASSERT_TRUE(AllBuffered(ref)) << Rig.Frames.Count();
+    ref.Play(0, at);
+    Rig.Window.Messages().Clear();
+    // Paused, into a buffered group.
+    ASSERT_NO_FATAL_FAILURE(seekAndPlayOn(2150, 2000, 250, 1));
+
+    // Stopped: a reposition, then a seek back within the group it read.
+    Player().Stop();
+    ASSERT_EQ(0u, Player().CurrentTime());
+    Rig.Window.Messages().Clear();
+    Player().Seek(1350);
+    ASSERT_TRUE(ShownAt(1300));
+    EXPECT_EQ(1350u, Player().CurrentTime());
+    ref.Show(ref.Find(1000, fkKeyFrame), ref.LastAtOrBefore(1350));
+    ASSERT_NO_FATAL_FAILURE(seekAndPlayOn(1150, 1000, 350, 2));
 }
 
 namespace {

@@ -23,6 +23,7 @@
 
 #include "BenchArch.h"
 #include "BenchSupport.h"
+#include "ConsoleText.h"
 #include "OleHost.h"
 #include "PlayThread.h"
 #include "QovPlayerTLB.h"
@@ -372,7 +373,7 @@ int main(int argc, char** argv)
         CycleFigures(*control, full, cycles);
         control.reset();
     } catch (const std::exception& e) {
-        std::printf("bench_play failed: %s\n", e.what());
+        std::printf("bench_play failed: %s\n", qov::tools::Utf8FromGbk(e.what()).c_str());
         OleUninitialize();
         return 1;
     }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "ConsoleText.h"
 #include "FrameStore.h"
 #include "QovFormat.h"
 #include "SyntheticRecording.h"
@@ -298,7 +299,7 @@ int main(int argc, char** argv)
                     http.Ok ? (seekOk ? "met" : "MISSED") : "not measured");
         return 0;
     } catch (const std::exception& e) {
-        std::printf("bench_source: %s\n", e.what());
+        std::printf("bench_source: %s\n", qov::tools::Utf8FromGbk(e.what()).c_str());
         return 2;
     }
 }
