@@ -82,13 +82,21 @@ bool Denied(LSTATUS status)
 
 } // namespace
 
-TMRUFileList::TMRUFileList(UINT firstCommandId) : FFirstCommandId(firstCommandId)
+bool SystemLeadByte(unsigned char c)
+{
+    return IsDBCSLeadByte(c) != FALSE;
+}
+
+TMRUFileList::TMRUFileList(UINT firstCommandId) : FList(SystemLeadByte), FFirstCommandId(firstCommandId)
 {
 }
 
 TMRUFileList::~TMRUFileList()
 {
-    if (FAutoSave)
+    // Only a list that was loaded replaces the stored one: an owner that
+    // failed before setting the properties and loading would otherwise store
+    // an empty list under the default key.
+    if (FAutoSave && FLoaded)
         SaveMRUList();
 }
 
@@ -337,7 +345,7 @@ void TMRUFileList::RebuildMRUMenu()
         item->FullCaption = number + FList[i];
         item->Caption = FMaxCaptionWidth == 0
                             ? item->FullCaption
-                            : number + ShortenName(FList[i], FMaxCaptionWidth, MenuTextWidth);
+                            : number + ShortenName(FList[i], FMaxCaptionWidth, MenuTextWidth, SystemLeadByte);
         item->Position = i + 1;
         item->Id = FFirstCommandId + static_cast<UINT>(i);
         AddItem(menu, position, std::move(item), MFT_STRING);
@@ -465,6 +473,7 @@ bool TMRUFileList::LoadMRUList()
         }
         FList.AddStoredLines(lines);
     }
+    FLoaded = true;
     RebuildMRUMenu();
     return true;
 }

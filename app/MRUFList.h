@@ -19,6 +19,10 @@
 
 namespace qov::app {
 
+// The system code page's own test for the first byte of a double-byte
+// character (IsDBCSLeadByte).
+bool SystemLeadByte(unsigned char c);
+
 enum TRootKey { rkClassesRoot, rkCurrentUser, rkLocalMachine, rkUsers, rkCurrentConfig, rkDynData };
 
 // One menu entry of the component: a numbered name, the separator before
@@ -51,7 +55,7 @@ public:
     static constexpr size_t MaxShownEntries = 0x7000;
 
     explicit TMRUFileList(UINT firstCommandId = DefaultFirstCommandId);
-    // Saves the list when AutoSave is on.
+    // Saves the list when AutoSave is on and the list was loaded.
     virtual ~TMRUFileList();
     TMRUFileList(const TMRUFileList&) = delete;
     TMRUFileList& operator=(const TMRUFileList&) = delete;
@@ -119,6 +123,7 @@ private:
     // Entries taken out of the menu while a click is handled; freed after it.
     std::vector<std::unique_ptr<TMRUMenuItem>> FRetired;
     int FClickDepth = 0;
+    bool FLoaded = false;  // LoadMRUList has read the stored list
     bool FRebuildAfterClick = false;
     UINT FFirstCommandId;
 

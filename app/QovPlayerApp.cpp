@@ -50,11 +50,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         frmMain->SetURLDialog(&frmURL);
         frmMain->Show(SW_SHOWMAXIMIZED);
         MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            if (TranslateAcceleratorA(frmMain->Handle(), frmMain->Accelerators(), &msg))
+        // Wide messages: typed characters reach the Unicode windows whole.
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (TranslateAcceleratorW(frmMain->Handle(), frmMain->Accelerators(), &msg))
                 continue;
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
         exitCode = static_cast<int>(msg.wParam);
     } catch (const std::exception& e) {

@@ -3,8 +3,10 @@
 #include <commdlg.h>
 
 #include "CommandLine.h"
+#include "ESafeCall.h"
 #include "MenuIcons.h"
 #include "MiscHead.h"
+#include "ScreenText.h"
 
 namespace qov::app {
 
@@ -23,6 +25,8 @@ TExceptionHandler& ExceptionHandler()
     return handler;
 }
 
+// Recent-file names are kept in the system's code page, as the system's file
+// functions give them.
 std::string ToAnsi(const std::wstring& text)
 {
     if (text.empty())
@@ -45,6 +49,24 @@ std::wstring FromAnsi(const std::string& text)
     return result;
 }
 
+// A local path by its full name, so that the name the control keeps (and the
+// recent-files list stores) opens the same file from any working folder.
+// URLs, "FILE://" locators among them, and blank names stay as they are.
+std::wstring FullLocator(const std::wstring& name)
+{
+    if (name.find_first_not_of(L" \t") == std::wstring::npos || IsURLLocator(name))
+        return name;
+    DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return name;
+    std::wstring full(size, L'\0');
+    DWORD length = GetFullPathNameW(name.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size)
+        return name;
+    full.resize(length);
+    return full;
+}
+
 std::string TimeLabel(int32_t leftSeconds, int32_t rightSeconds)
 {
     return "  " + IntToTime(leftSeconds) + " / " + IntToTime(rightSeconds) + "  ";
@@ -59,11 +81,15 @@ void SetApplicationExceptionHandler(TExceptionHandler handler)
 
 void ApplicationHandleException(const std::string& message)
 {
+    // Inside a catch block the exception goes to the exception-reporting
+    // library first; what the library took care of is not shown again.
+    if (qov::exceptions::HandleApplicationException(GetModuleHandleW(nullptr)))
+        return;
     try {
         if (ExceptionHandler())
             ExceptionHandler()(message);
         else
-            MessageBoxA(GetActiveWindow(), message.c_str(), AppTitle, MB_OK | MB_ICONERROR);
+            ShowMessageBox(GetActiveWindow(), message, AppTitle, MB_OK | MB_ICONERROR);
     } catch (...) {
         // Nothing may leave the handler.
     }
@@ -78,29 +104,32 @@ TfrmMain::TfrmMain(TPlayerControlFactory factory, std::vector<std::wstring> para
     : FMru(std::make_unique<TMRUFileList>()), FParameters(std::move(parameters)),
       FQuitOnClose(quitOnClose)
 {
+    // Unicode windows: the caption shows any name (and the URL dialog's
+    // texts are Chinese).
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSEXA cls{};
+    WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;
     cls.hInstance = instance;
     cls.hCursor = LoadCursor(nullptr, IDC_ARROW);
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     cls.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
     cls.lpfnWndProc = WindowProc;
-    cls.lpszClassName = MainClass;
-    RegisterClassExA(&cls);
+    const std::wstring mainClass = WideOfGbk(MainClass), panelClass = WideOfGbk(PanelClass);
+    cls.lpszClassName = mainClass.c_str();
+    RegisterClassExW(&cls);
     cls.lpfnWndProc = PanelProc;
     cls.hIcon = nullptr;
-    cls.lpszClassName = PanelClass;
-    RegisterClassExA(&cls);
+    cls.lpszClassName = panelClass.c_str();
+    RegisterClassExW(&cls);
 
     FFont = CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
     CreateMenus();
-    FWindow = CreateWindowExA(0, MainClass, AppTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 190, 105,
-                              722, 562, nullptr, FMenu, instance, this);
+    FWindow = CreateTextWindow(0, MainClass, AppTitle, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 190, 105, 722, 562,
+                               nullptr, FMenu, instance, this);
     if (!FWindow)
         throw EControlError("Cannot create the main window");
-    FPanel = CreateWindowExA(WS_EX_STATICEDGE, PanelClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
-                             0, 0, 0, 0, FWindow, nullptr, instance, nullptr);
+    FPanel = CreateTextWindow(WS_EX_STATICEDGE, PanelClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0,
+                              0, FWindow, nullptr, instance);
     FLabel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_RIGHT, 0, 0, 0, 0, FPanel,
                              nullptr, instance, nullptr);
     SendMessageA(FLabel, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
@@ -187,8 +216,7 @@ void TfrmMain::CreateMenus()
         // The hidden "自动切换" item and the separator before it show nothing.
     };
     for (const auto& item : items) {
-        MENUITEMINFOA info{};
-        info.cbSize = sizeof info;
+        MENUITEMINFOW info{};
         if (!item.Id) {
             info.fMask = MIIM_FTYPE;
             info.fType = MFT_SEPARATOR;
@@ -196,7 +224,6 @@ void TfrmMain::CreateMenus()
             info.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_ID;
             info.fType = item.Radio ? MFT_RADIOCHECK : MFT_STRING;
             info.wID = item.Id;
-            info.dwTypeData = const_cast<char*>(item.Caption);
             if (item.Icon >= 0) {
                 HBITMAP& icon = FIcons[item.Icon];
                 if (!icon)
@@ -205,10 +232,11 @@ void TfrmMain::CreateMenus()
                 info.hbmpItem = icon;
             }
         }
-        InsertMenuItemA(item.Menu, static_cast<UINT>(GetMenuItemCount(item.Menu)), TRUE, &info);
+        InsertMenuText(item.Menu, static_cast<UINT>(GetMenuItemCount(item.Menu)), info,
+                       item.Caption ? item.Caption : "");
     }
-    AppendMenuA(FMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(FFileMenu), "文件");
-    AppendMenuA(FMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(FControlMenu), "控制");
+    AppendMenuText(FMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(FFileMenu), "文件");
+    AppendMenuText(FMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(FControlMenu), "控制");
 
     ACCEL keys[] = {
         {FVIRTKEY | FCONTROL, 'O', cmOpenFile}, {FVIRTKEY | FCONTROL, 'C', cmClose},
@@ -271,7 +299,7 @@ void TfrmMain::SetBar(int position)
 
 void TfrmMain::OpenLocator(const std::wstring& name)
 {
-    FControl->Open(name);
+    FControl->Open(FullLocator(name));
 }
 
 void TfrmMain::miOpenFileClick()
@@ -293,7 +321,7 @@ void TfrmMain::miOpenFileClick()
 void TfrmMain::miOpenURLClick()
 {
     if (FURLDialog && FURLDialog->ShowModal() == IDOK)
-        FControl->Open(FromAnsi(FURLDialog->Text()));
+        OpenLocator(FURLDialog->Text());
 }
 
 void TfrmMain::CheckControlItem(UINT id)
@@ -386,7 +414,7 @@ void TfrmMain::sbScroll(int code, int position)
 void TfrmMain::QovPlayerPlayStateChanged(int state)
 {
     if (state == vpClosed) {
-        SetWindowTextA(FWindow, AppTitle);
+        SetScreenText(FWindow, AppTitle);
     } else if (state == vpOpened) {
         std::wstring url = FControl->URL();
         SetWindowTextW(FWindow, (L"Corvane QovPlayer - " + url).c_str());
@@ -414,14 +442,14 @@ void TfrmMain::Command(UINT id)
 LRESULT CALLBACK TfrmMain::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
         auto* self = static_cast<TfrmMain*>(create->lpCreateParams);
         self->FWindow = window;
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<TfrmMain*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!self)
-        return DefWindowProcA(window, msg, wParam, lParam);
+        return DefWindowProcW(window, msg, wParam, lParam);
     try {
         return self->Handle(msg, wParam, lParam);
     } catch (const std::exception& e) {
@@ -436,8 +464,8 @@ LRESULT CALLBACK TfrmMain::WindowProc(HWND window, UINT msg, WPARAM wParam, LPAR
 LRESULT CALLBACK TfrmMain::PanelProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_HSCROLL || msg == WM_COMMAND)
-        return SendMessageA(GetParent(window), msg, wParam, lParam);
-    return DefWindowProcA(window, msg, wParam, lParam);
+        return SendMessageW(GetParent(window), msg, wParam, lParam);
+    return DefWindowProcW(window, msg, wParam, lParam);
 }
 
 LRESULT TfrmMain::Handle(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -496,7 +524,7 @@ LRESULT TfrmMain::Handle(UINT msg, WPARAM wParam, LPARAM lParam)
         FWindow = nullptr;
         break;
     }
-    return DefWindowProcA(FWindow, msg, wParam, lParam);
+    return DefWindowProcW(FWindow, msg, wParam, lParam);
 }
 
 } // namespace qov::app

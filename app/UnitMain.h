@@ -21,8 +21,10 @@ namespace qov::app {
 extern const char AppTitle[];  // "Corvane QovPlayer"
 
 // The application-level handler every failing handler of the program's
-// windows reaches. By default it shows the message in a box captioned with
-// the program's title and lets the program go on.
+// windows reaches. Called inside a catch block, it first hands the exception
+// to the exception-reporting library (raiser kind 1); unless the library took
+// care of it, the handler set here gets the message, by default a box
+// captioned with the program's title. The program goes on.
 using TExceptionHandler = std::function<void(const std::string& message)>;
 void SetApplicationExceptionHandler(TExceptionHandler handler);
 void ApplicationHandleException(const std::exception& error);
@@ -65,6 +67,7 @@ public:
     void Show(int command);
 
     // The handlers (the window runs them from its messages).
+    // Opens a file path or URL; a local path by its full name.
     void OpenLocator(const std::wstring& name);
     void miOpenFileClick();
     void miOpenURLClick();

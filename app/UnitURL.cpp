@@ -1,5 +1,7 @@
 #include "UnitURL.h"
 
+#include "ScreenText.h"
+
 namespace qov::app {
 
 namespace {
@@ -9,10 +11,9 @@ const char ClassName[] = "TfrmURL";
 HWND Child(HWND parent, const char* cls, const char* text, DWORD style, int x, int y, int w, int h,
            int id, HFONT font)
 {
-    HWND child = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 GetModuleHandleA(nullptr), nullptr);
-    SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    HWND child = CreateTextWindow(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr));
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return child;
 }
 
@@ -20,23 +21,25 @@ HWND Child(HWND parent, const char* cls, const char* text, DWORD style, int x, i
 
 TfrmURL::TfrmURL(HWND owner) : FOwner(owner)
 {
-    WNDCLASSEXA cls{};
+    // A Unicode window, as its texts are Chinese.
+    const std::wstring className = WideOfGbk(ClassName);
+    WNDCLASSEXW cls{};
     cls.cbSize = sizeof cls;
     cls.lpfnWndProc = WindowProc;
     cls.hInstance = GetModuleHandleA(nullptr);
     cls.hCursor = LoadCursor(nullptr, IDC_ARROW);
     cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    cls.lpszClassName = ClassName;
-    RegisterClassExA(&cls);
+    cls.lpszClassName = className.c_str();
+    RegisterClassExW(&cls);
 
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_BORDER;
     RECT rect{0, 0, 430, 114};
     AdjustWindowRectEx(&rect, style, FALSE, WS_EX_DLGMODALFRAME);
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    FWindow = CreateWindowExA(WS_EX_DLGMODALFRAME, ClassName, "打开", style,
-                              (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                              (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, owner,
-                              nullptr, GetModuleHandleA(nullptr), this);
+    FWindow = CreateTextWindow(WS_EX_DLGMODALFRAME, ClassName, "打开", style,
+                               (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                               (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, owner, nullptr,
+                               GetModuleHandleA(nullptr), this);
     FFont = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
     Child(FWindow, "STATIC", "输入URL：", 0, 16, 15, 120, 16, -1, FFont);
     FEdit = Child(FWindow, "EDIT", "http://", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 16, 42, 401, 23,
@@ -53,11 +56,11 @@ TfrmURL::~TfrmURL()
         DeleteObject(FFont);
 }
 
-std::string TfrmURL::Text() const
+std::wstring TfrmURL::Text() const
 {
-    int length = GetWindowTextLengthA(FEdit);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(FEdit, text.data(), length + 1)));
+    int length = GetWindowTextLengthW(FEdit);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(FEdit, text.data(), length + 1)));
     return text;
 }
 
@@ -69,18 +72,18 @@ int TfrmURL::ShowModal()
     ShowWindow(FWindow, SW_SHOW);
     SetForegroundWindow(FWindow);
     SetFocus(FEdit);
-    SendMessageA(FEdit, EM_SETSEL, 0, -1);
+    SendMessageW(FEdit, EM_SETSEL, 0, -1);
     MSG msg;
     bool quit = false;
     while (FModalResult == 0) {
-        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {
+        if (GetMessageW(&msg, nullptr, 0, 0) <= 0) {
             quit = true;
             FModalResult = IDCANCEL;
             break;
         }
-        if (!IsDialogMessageA(FWindow, &msg)) {
+        if (!IsDialogMessageW(FWindow, &msg)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     if (FOwner)
@@ -96,13 +99,13 @@ int TfrmURL::ShowModal()
 LRESULT CALLBACK TfrmURL::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<TfrmURL*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (self && self->FWindow == window)
         return self->Handle(msg, wParam, lParam);
-    return DefWindowProcA(window, msg, wParam, lParam);
+    return DefWindowProcW(window, msg, wParam, lParam);
 }
 
 LRESULT TfrmURL::Handle(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -118,7 +121,7 @@ LRESULT TfrmURL::Handle(UINT msg, WPARAM wParam, LPARAM lParam)
         FModalResult = IDCANCEL;
         return 0;
     }
-    return DefWindowProcA(FWindow, msg, wParam, lParam);
+    return DefWindowProcW(FWindow, msg, wParam, lParam);
 }
 
 } // namespace qov::app

@@ -17,7 +17,8 @@ public:
 
     // Shows the dialog until OK (1) or Cancel (2) ends it.
     int ShowModal();
-    std::string Text() const;
+    // The edit box's text (the locator to open).
+    std::wstring Text() const;
 
     HWND Handle() const { return FWindow; }
     HWND edtURL() const { return FEdit; }

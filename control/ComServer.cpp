@@ -13,6 +13,8 @@
 #include <string>
 
 #include "ComSupport.h"
+#include "EDecision.h"
+#include "ESafeCall.h"
 #include "QovPlayerCtrl.h"
 #include "SysUtils.h"
 #include "UnitLog.h"
@@ -246,10 +248,31 @@ void ReleaseQovTypeLib()
     gTypeLib = nullptr;
 }
 
-void ReportCaughtError(const std::exception_ptr&) noexcept {}
+namespace {
+
+void RunMemberBody(void* data)
+{
+    auto* call = static_cast<TMemberCall*>(data);
+    call->Run(call->Body);
+}
+
+int32_t MemberFailed(void* data) noexcept
+{
+    return MemberFailure(*static_cast<TMemberCall*>(data)->Iid);
+}
+
+} // namespace
+
+HRESULT RunMember(TMemberCall& call) noexcept
+{
+    return exceptions::RunSafeCall(&RunMemberBody, &call, &MemberFailed);
+}
 
 HRESULT MemberFailure(REFIID iid) noexcept
 {
+    // Reported before the error info is set: the report may use COM on this
+    // thread.
+    exceptions::ReportSafeCallException(ModuleInstance());
     HRESULT result = E_UNEXPECTED;
     std::string message;
     std::exception_ptr error = std::current_exception();
@@ -269,7 +292,6 @@ HRESULT MemberFailure(REFIID iid) noexcept
     } catch (...) {
         message = "Unknown failure";
     }
-    ReportCaughtError(error);
     ICreateErrorInfo* create = nullptr;
     if (SUCCEEDED(CreateErrorInfo(&create))) {
         std::wstring description = WideOf(message);
@@ -289,6 +311,7 @@ HRESULT MemberFailure(REFIID iid) noexcept
 
 void HandlerFailure(const char* where) noexcept
 {
+    exceptions::HandleApplicationException(ModuleInstance());
     try {
         try {
             throw;

@@ -8,6 +8,7 @@
 
 #include <exception>
 #include <string>
+#include <type_traits>
 
 #include "QovPlayerTLB.h"
 
@@ -30,10 +31,12 @@ HRESULT GetQovTypeInfo(REFGUID guid, ITypeInfo** info);
 // Drops the cached type library (when the module may unload).
 void ReleaseQovTypeLib();
 
-// A failure with the result an automation member returns for it.
+// A failure with the result an automation member returns for it: always a
+// failure code (a system call that failed without saying why gives
+// HRESULT_FROM_WIN32(0), which is S_OK: E_FAIL stands in for it).
 class EOleError : public std::exception {
 public:
-    EOleError(HRESULT hr, std::string message) : FResult(hr), FMessage(std::move(message)) {}
+    EOleError(HRESULT hr, std::string message) : FResult(FAILED(hr) ? hr : E_FAIL), FMessage(std::move(message)) {}
     const char* what() const noexcept override { return FMessage.c_str(); }
     HRESULT Result() const noexcept { return FResult; }
 
@@ -42,26 +45,31 @@ private:
     std::string FMessage;
 };
 
-// Called with every error caught at a member boundary before the member's
-// result is made: the place where exception reporting plugs in. Does nothing
-// yet.
-void ReportCaughtError(const std::exception_ptr& error) noexcept;
-
-// Called inside a catch block at a member boundary: hands the error to
-// ReportCaughtError, sets the thread's error info (description = the error's
-// message, source = the control's ProgID) and returns the failing result.
+// Called inside the catch of a member boundary: hands the error to the
+// exception-reporting library (reported once when the module's options say
+// so), sets the thread's error info (description = the error's message as it
+// is, source = the control's ProgID) and returns the failing result.
 HRESULT MemberFailure(REFIID iid) noexcept;
+
+// One member call as the library's safecall boundary runs it.
+struct TMemberCall {
+    void (*Run)(void* body);
+    void* Body;
+    const IID* Iid;
+};
+// Runs the call inside the library's safecall boundary (the frame that the
+// library's decision knows as a member boundary): S_OK when the body
+// completes, else MemberFailure's result.
+HRESULT RunMember(TMemberCall& call) noexcept;
 
 // Runs a member body: S_OK when it completes, else MemberFailure.
 template <class TBody>
 HRESULT MemberBoundary(REFIID iid, TBody&& body) noexcept
 {
-    try {
-        body();
-        return S_OK;
-    } catch (...) {
-        return MemberFailure(iid);
-    }
+    using TPlainBody = std::remove_reference_t<TBody>;
+    TMemberCall call{[](void* b) { (*static_cast<TPlainBody*>(b))(); },
+                     const_cast<void*>(static_cast<const void*>(&body)), &iid};
+    return RunMember(call);
 }
 
 // QueryInterface of an object that answers IUnknown and one interface I.
@@ -80,7 +88,9 @@ HRESULT QueryOne(I* self, REFIID own, REFIID iid, void** out)
 }
 
 // Every window procedure and timer handler of the control catches into this:
-// the failure becomes a line of the daily log.
+// the failure goes to the application's exception handler of the library
+// (which reports it when the module's options say so) and becomes a line of
+// the daily log.
 void HandlerFailure(const char* where) noexcept;
 
 // Conversions between BSTRs and the system's ANSI (GBK) bytes.

@@ -3,12 +3,14 @@
 // the form's events. Every window procedure and timer handler catches what
 // it raises into HandlerFailure.
 #include <windows.h>
+#include <windowsx.h>
 
 #include <mutex>
 
 #include "ComSupport.h"
 #include "QovPlayerCtrl.h"
 #include "QovStream.h"
+#include "ScreenText.h"
 
 namespace qov {
 
@@ -116,15 +118,15 @@ void TQovPlayerCtrl::BuildPopupMenu()
     // (PRC); the form's own captions otherwise.
     const bool chinese = GetSystemDefaultLangID() == 2052;
     HMENU modes = ::CreatePopupMenu();
-    AppendMenuA(modes, MF_STRING, cmdFull, chinese ? "全屏幕(双击鼠标左键)" : "Full screen (Double Click)");
-    AppendMenuA(modes, MF_STRING, cmdOriginal, chinese ? "实际大小" : "Original size");
-    AppendMenuA(modes, MF_STRING, cmdAdaptive, chinese ? "自适应" : "Full of window");
+    AppendMenuText(modes, MF_STRING, cmdFull, chinese ? "全屏幕(双击鼠标左键)" : "Full screen (Double Click)");
+    AppendMenuText(modes, MF_STRING, cmdOriginal, chinese ? "实际大小" : "Original size");
+    AppendMenuText(modes, MF_STRING, cmdAdaptive, chinese ? "自适应" : "Full of window");
     FMenu = ::CreatePopupMenu();
-    AppendMenuA(FMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(modes), chinese ? "显示模式" : "Display Mode");
-    AppendMenuA(FMenu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(FMenu, MF_STRING, cmdStatus, chinese ? "统计信息" : "Statistic");
-    AppendMenuA(FMenu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(FMenu, MF_STRING, cmdAbout, chinese ? "关于" : "About");
+    AppendMenuText(FMenu, MF_POPUP, reinterpret_cast<UINT_PTR>(modes), chinese ? "显示模式" : "Display Mode");
+    AppendMenuText(FMenu, MF_SEPARATOR, 0, {});
+    AppendMenuText(FMenu, MF_STRING, cmdStatus, chinese ? "统计信息" : "Statistic");
+    AppendMenuText(FMenu, MF_SEPARATOR, 0, {});
+    AppendMenuText(FMenu, MF_STRING, cmdAbout, chinese ? "关于" : "About");
 }
 
 void TQovPlayerCtrl::LayoutForm()
@@ -167,7 +169,7 @@ void TQovPlayerCtrl::ApplyFormFont()
     lf.lfStrikeOut = (FProps.Font.Style & fsStrikeOut) != 0;
     lf.lfCharSet = FProps.Font.Charset;
     lstrcpynA(lf.lfFaceName, FProps.Font.Name.c_str(), LF_FACESIZE);
-    HFONT font = CreateFontIndirectA(&lf);
+    HFONT font = CreateScreenFont(lf);  // the stored face name is GBK
     SendMessageA(FForm, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     if (FFont)
         DeleteObject(FFont);
@@ -216,6 +218,9 @@ LRESULT CALLBACK TQovPlayerCtrl::FormProc(HWND window, UINT msg, WPARAM wp, LPAR
     TQovPlayerCtrl* self = ControlOf(window);
     if (!self)
         return DefWindowProcA(window, msg, wp, lp);
+    // A handler of an event fired here may let go of the control: it is
+    // freed when the message is done.
+    const TFired held(self);
     try {
         return self->FormMessage(msg, wp, lp);
     } catch (...) {
@@ -229,6 +234,9 @@ LRESULT CALLBACK TQovPlayerCtrl::FrameProc(HWND window, UINT msg, WPARAM wp, LPA
     TQovPlayerCtrl* self = ControlOf(window);
     if (!self)
         return DefWindowProcA(window, msg, wp, lp);
+    // A handler of an event fired here may let go of the control: it is
+    // freed when the message is done.
+    const TFired held(self);
     try {
         return self->FrameMessage(window, msg, wp, lp);
     } catch (...) {
@@ -245,6 +253,12 @@ LRESULT TQovPlayerCtrl::FormMessage(UINT msg, WPARAM wp, LPARAM lp)
     case WM_SIZE:
         LayoutForm();
         return 0;
+    case WM_WINDOWPOSCHANGED:
+        // Shown again (by ShowWindow or a placement that shows it): what
+        // changed while it was hidden is laid out now.
+        if (reinterpret_cast<const WINDOWPOS*>(lp)->flags & SWP_SHOWWINDOW)
+            LayoutForm();
+        break;
     case WM_ERASEBKGND: {
         RECT r;
         GetClientRect(FForm, &r);
@@ -277,8 +291,10 @@ LRESULT TQovPlayerCtrl::FormMessage(UINT msg, WPARAM wp, LPARAM lp)
         OnLiveNote();
         return 0;
     case WM_CONTEXTMENU: {
-        POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
-        if (lp == -1) {
+        // (-1, -1): from the keyboard. LPARAM is 64 bits wide on x86_64, so
+        // the two coordinates are compared, not the whole value.
+        POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+        if (pt.x == -1 && pt.y == -1) {
             pt = POINT{0, 0};
             ClientToScreen(FForm, &pt);
         }

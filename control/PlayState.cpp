@@ -33,6 +33,9 @@ const IID kIID_IHTMLDocument2 = {0x332C4425, 0x26CB, 0x11D0, {0xB4, 0x83, 0x00, 
 const char kInternetAgent[] = "Corvane QovPlayer";
 // Where a channel file from a web server is kept (in the temporary folder).
 const char kChannelFileName[] = "Corvane.sms";
+// A channel file is a few lines of an INI file.
+constexpr uint32_t kChannelFileMaxBytes = 64u << 10;
+constexpr DWORD kChannelDownloadMs = 10000;
 
 constexpr DISPID kOnPlayStateChanged = 201;
 
@@ -48,12 +51,6 @@ std::string UpperPrefix(const std::string& locator)
 bool ReconnectCode(WPARAM code)
 {
     return code == ecConnectFailed || code == ecServiceRefused || code == ecNetworkError || code == ecReadFailed;
-}
-
-void Check(HRESULT hr, const char* what)
-{
-    if (FAILED(hr))
-        throw EOleError(hr, what);
 }
 
 } // namespace
@@ -81,19 +78,20 @@ std::string LocatorOf(const wchar_t* text)
 // ---------------------------------------------------------------------------
 // State
 
-void TQovPlayerCtrl::FirePlayState(::TStatus state)
+TQovPlayerCtrl::TFired TQovPlayerCtrl::FirePlayState(::TStatus state)
 {
     VARIANTARG arg;
     VariantInit(&arg);
     arg.vt = VT_I4;
     arg.lVal = state;
-    FireEvent(kOnPlayStateChanged, &arg, 1);
+    return FireEvent(kOnPlayStateChanged, &arg, 1);
 }
 
-void TQovPlayerCtrl::SetState(::TStatus state)
+TQovPlayerCtrl::TFired TQovPlayerCtrl::SetState(::TStatus state)
 {
     FState = state;
-    FirePlayState(state);
+    Changed();
+    return FirePlayState(state);
 }
 
 namespace {
@@ -105,32 +103,32 @@ TPlayThread* PlayerOf(const PlaybackContext& context)
 
 } // namespace
 
-void TQovPlayerCtrl::DoPlay()
+TQovPlayerCtrl::TFired TQovPlayerCtrl::DoPlay()
 {
     if (TPlayThread* player = PlayerOf(FContext))
         player->Play();
-    SetState(vpPlaying);
+    return SetState(vpPlaying);
 }
 
-void TQovPlayerCtrl::DoPause()
+TQovPlayerCtrl::TFired TQovPlayerCtrl::DoPause()
 {
     if (TPlayThread* player = PlayerOf(FContext))
         player->Pause();
-    SetState(vpPaused);
+    return SetState(vpPaused);
 }
 
-void TQovPlayerCtrl::DoStop()
+TQovPlayerCtrl::TFired TQovPlayerCtrl::DoStop()
 {
     if (TPlayThread* player = PlayerOf(FContext))
         player->Stop();
-    SetState(vpStopped);
+    return SetState(vpStopped);
 }
 
-void TQovPlayerCtrl::DoFastForward()
+TQovPlayerCtrl::TFired TQovPlayerCtrl::DoFastForward()
 {
     if (TPlayThread* player = PlayerOf(FContext))
         player->Faster();
-    SetState(vpScanForward);
+    return SetState(vpScanForward);
 }
 
 void TQovPlayerCtrl::DoFastReverse() {}
@@ -171,11 +169,12 @@ void TQovPlayerCtrl::FreeSource()
     FContext.Index->Clear();
     // Both threads have ended: what they posted before is stale.
     RemoveEngineMessages();
+    Changed();
     if (FNails)
         FNails->Reset();
 }
 
-void TQovPlayerCtrl::DoClose()
+TQovPlayerCtrl::TFired TQovPlayerCtrl::DoClose()
 {
     MSG msg;
     PeekMessageA(&msg, FForm, WM_TIMER, WM_TIMER, PM_REMOVE | PM_NOYIELD);
@@ -184,26 +183,57 @@ void TQovPlayerCtrl::DoClose()
     if (TPlayThread* player = PlayerOf(FContext))
         player->Stop();
     FreeSource();
-    SetState(vpClosed);
+    return SetState(vpClosed);
 }
 
-void TQovPlayerCtrl::DoCancelOpen()
+TQovPlayerCtrl::TFired TQovPlayerCtrl::DoCancelOpen()
 {
     // The reader acknowledges its stop before it is freed, and what a live
     // or multicast source buffered before it opened goes with it.
     FreeSource();
-    SetState(vpClosed);
+    return SetState(vpClosed);
 }
 
-void TQovPlayerCtrl::CloseByState()
+TQovPlayerCtrl::TFired TQovPlayerCtrl::CloseByState()
 {
     switch (FState) {
     case vpClosed:
-        // A reconnect that is still pending is the host's to cancel.
+        // A reconnect that is still pending is the host's to cancel; the
+        // reconnect rule does not schedule one over a Close of its handler.
         KillTimer(FForm, kAutoConnectTimerId);
-        break;
-    case vpOpening: DoCancelOpen(); break;
-    default: DoClose(); break;
+        Changed();
+        return TFired(this);
+    case vpOpening: return DoCancelOpen();
+    default: return DoClose();
+    }
+}
+
+TQovPlayerCtrl::TFired TQovPlayerCtrl::PlayByState()
+{
+    switch (FState) {
+    case vpOpened:
+    case vpPaused:
+    case vpStopped:
+    case vpScanForward:
+    case vpScanReverse: return DoPlay();
+    default: return TFired(this);
+    }
+}
+
+TQovPlayerCtrl::TFired TQovPlayerCtrl::StopByState()
+{
+    switch (FState) {
+    case vpPlaying: return DoStop();
+    case vpPaused:
+    case vpScanForward:
+    case vpScanReverse: {
+        // A handler of vpPlaying that closed, opened or stopped is not undone.
+        TFired played = DoPlay();
+        if (!played.Holds())
+            return played;
+        return DoStop();
+    }
+    default: return TFired(this);
     }
 }
 
@@ -242,8 +272,10 @@ std::string TQovPlayerCtrl::DownloadChannelFile(const std::string& locator)
     const std::string local = FTempFolder + kChannelFileName;
     bool done = false;
     try {
-        // Time-outs, HTTP 200 only, nothing left behind on failure.
-        done = DownloadFile(session, locator, local);
+        // Time-outs, HTTP 200 only, nothing left behind on failure. The
+        // download runs on the host's thread: a server that trickles the
+        // file, or sends a huge one, must not hold the host.
+        done = DownloadFile(session, locator, local, nullptr, nullptr, kChannelFileMaxBytes, kChannelDownloadMs);
     } catch (...) {
         InternetCloseHandle(session);
         throw;
@@ -257,8 +289,10 @@ std::string TQovPlayerCtrl::DownloadChannelFile(const std::string& locator)
 void TQovPlayerCtrl::OpenLocator(const std::string& locator)
 {
     KillTimer(FForm, kAutoConnectTimerId);
-    CloseByState();
-    DoOpen(locator);
+    // A handler of vpClosed that opened another recording has the last word.
+    const TFired closed = CloseByState();
+    if (closed.Holds())
+        DoOpen(locator);
 }
 
 void TQovPlayerCtrl::DoOpen(const std::string& filename)
@@ -287,8 +321,10 @@ void TQovPlayerCtrl::DoOpen(const std::string& filename)
         FContext.Reader = new TFileThread(&FContext);
     }
     FContext.Window = FForm;
-    SetState(vpOpening);
-    FContext.Reader->Open(openLocator, std::string());
+    // A handler of vpOpening may have closed this reader or opened another.
+    const TFired opening = SetState(vpOpening);
+    if (opening.Holds())
+        FContext.Reader->Open(openLocator, std::string());
 }
 
 // ---------------------------------------------------------------------------
@@ -310,12 +346,12 @@ void TQovPlayerCtrl::OnEngineOpened(WPARAM code)
     ReplacePlayer(created);
     ApplyDisplayMode();
     LoadNails();
-    SetState(vpOpened);
-    if (FAutoStart) {
-        Check(Play(), "Play failed");
-        if (UpperPrefix(FLocator) == "QOVS" && PlayerOf(FContext) == created)
-            created->Seek(FContext.Frames->MaxTimeStamp());
-    }
+    const TFired opened = SetState(vpOpened);
+    if (!opened.Holds() || !FAutoStart)
+        return;
+    const TFired played = PlayByState();
+    if (played.Holds() && UpperPrefix(FLocator) == "QOVS")
+        created->Seek(FContext.Frames->MaxTimeStamp());
 }
 
 void TQovPlayerCtrl::OnEngineStatus(WPARAM code)
@@ -324,8 +360,10 @@ void TQovPlayerCtrl::OnEngineStatus(WPARAM code)
                          EngineErrorText(static_cast<int>(code))));
     if (!FAutoConnect || !ReconnectCode(code))
         return;
-    Check(Close(), "Close failed");
-    SetTimer(FForm, kAutoConnectTimerId, kAutoConnectMs, nullptr);
+    // A handler of vpClosed that opened something else keeps it.
+    const TFired closed = CloseByState();
+    if (closed.Holds())
+        SetTimer(FForm, kAutoConnectTimerId, kAutoConnectMs, nullptr);
 }
 
 void TQovPlayerCtrl::timerAutoConnectTimer()
@@ -337,8 +375,10 @@ void TQovPlayerCtrl::timerAutoConnectTimer()
 
 void TQovPlayerCtrl::OnEngineEnd()
 {
-    Check(Stop(), "Stop failed");
-    FirePlayState(vpStopped);
+    // Once more vpStopped, unless a handler changed what is open.
+    const TFired stopped = StopByState();
+    if (stopped.Holds())
+        FirePlayState(vpStopped);
 }
 
 void TQovPlayerCtrl::OnEngineMarker()
@@ -358,17 +398,18 @@ void TQovPlayerCtrl::OnLiveNote()
             // The copy lies below 2 GB: the 32-bit Data holds its whole address.
             arg.vt = VT_I4;
             arg.lVal = static_cast<LONG>(reinterpret_cast<LONG_PTR>(note->Frame->Data()));
-            FireEvent(note->Event, &arg, 1);
+            if (!FireEvent(note->Event, &arg, 1).Holds())
+                break;
         } else {
             arg.vt = VT_BSTR;
             arg.bstrVal = NewBstr(note->Text);
-            FireEvent(note->Event, &arg, 1);
+            const bool holds = FireEvent(note->Event, &arg, 1).Holds();
             SysFreeString(arg.bstrVal);
+            // A host that closed or opened another source in its handler
+            // hears nothing more of this one.
+            if (!holds)
+                break;
         }
-        // A host that closed or opened another source in its handler hears
-        // nothing more of this one.
-        if (LiveReader() != live)
-            break;
     }
 }
 
@@ -390,16 +431,7 @@ HRESULT TQovPlayerCtrl::Open(BSTR Filename)
 
 HRESULT TQovPlayerCtrl::Play()
 {
-    return MemberBoundary(IID_IQovPlayer, [&] {
-        switch (FState) {
-        case vpOpened:
-        case vpPaused:
-        case vpStopped:
-        case vpScanForward:
-        case vpScanReverse: DoPlay(); break;
-        default: break;
-        }
-    });
+    return MemberBoundary(IID_IQovPlayer, [&] { PlayByState(); });
 }
 
 HRESULT TQovPlayerCtrl::Pause()
@@ -416,18 +448,7 @@ HRESULT TQovPlayerCtrl::Pause()
 
 HRESULT TQovPlayerCtrl::Stop()
 {
-    return MemberBoundary(IID_IQovPlayer, [&] {
-        switch (FState) {
-        case vpPlaying: DoStop(); break;
-        case vpPaused:
-        case vpScanForward:
-        case vpScanReverse:
-            DoPlay();
-            DoStop();
-            break;
-        default: break;
-        }
-    });
+    return MemberBoundary(IID_IQovPlayer, [&] { StopByState(); });
 }
 
 HRESULT TQovPlayerCtrl::Close()
@@ -445,8 +466,8 @@ HRESULT TQovPlayerCtrl::FastForward()
         case vpPaused:
         case vpStopped:
         case vpScanReverse:
-            DoPlay();
-            DoFastForward();
+            if (DoPlay().Holds())
+                DoFastForward();
             break;
         default: break;
         }

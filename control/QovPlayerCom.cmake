@@ -110,7 +110,7 @@ function(qov_control_test_setup)
              COMMAND bash ${QOV_ROOT}/tests/control/register_roundtrip.sh ${CMAKE_BINARY_DIR}/bin
                      $<TARGET_FILE:control_wtest_registration>
              WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-    set_tests_properties(control_register_roundtrip PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION
+    set_tests_properties(control_register_roundtrip PROPERTIES TIMEOUT 120 PASS_REGULAR_EXPRESSION
                          "register round trip passed")
   endif()
   file(GLOB tests CONFIGURE_DEPENDS ${QOV_ROOT}/tests/control/wtest_*.cpp)

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "ComSupport.h"
 #include "FrameStore.h"
@@ -33,6 +34,20 @@ LONG NonNegative(int64_t value)
     if (value < 0 || value > INT32_MAX)
         throw ERangeError(kRangeError);
     return static_cast<LONG>(value);
+}
+
+// The pixel height of a font size (points x 10000, a CY) at ppi pixels per
+// inch, rounded. A size that is not positive, or whose height is below one
+// pixel or does not fit 32 bits, is out of range.
+int32_t FontHeight(int64_t size, int64_t ppi)
+{
+    constexpr int64_t kUnitsPerInch = 72 * 10000;
+    if (size <= 0 || ppi <= 0 || size > (INT64_MAX - kUnitsPerInch / 2) / ppi)
+        throw ERangeError(kRangeError);
+    const int64_t height = (size * ppi + kUnitsPerInch / 2) / kUnitsPerInch;
+    if (height < 1 || height > INT32_MAX)
+        throw ERangeError(kRangeError);
+    return static_cast<int32_t>(height);
 }
 
 // Blanks and control characters at both ends go (the class library's Trim).
@@ -238,6 +253,10 @@ ULONG TQovPlayerCtrl::AddRef()
 ULONG TQovPlayerCtrl::Release()
 {
     ULONG n = --FRefs;
+    // Only the control's own references are left: whatever runs below a
+    // handler that let go of it does not go on.
+    if (n != 0 && n == FSelfRefs)
+        Changed();
     if (n == 0) {
         // Keep the object alive while it tears down (a sink released in the
         // destructor may call back).
@@ -423,8 +442,8 @@ HRESULT TQovPlayerCtrl::put_Font(IFontDisp* Value)
         }
         f.Name = AnsiOf(name);
         SysFreeString(name);
-        int64_t ppi = FProps.PixelsPerInch > 0 ? FProps.PixelsPerInch : 96;
-        f.Height = -static_cast<int32_t>((size.int64 * ppi + 36 * 10000) / (72 * 10000));
+        const int64_t ppi = FProps.PixelsPerInch > 0 ? FProps.PixelsPerInch : 96;
+        f.Height = -FontHeight(size.int64, ppi);
         f.Charset = static_cast<uint8_t>(charset);
         f.Style = static_cast<uint8_t>((bold ? fsBold : 0) | (italic ? fsItalic : 0) |
                                        (underline ? fsUnderline : 0) | (strike ? fsStrikeOut : 0));
@@ -833,15 +852,42 @@ void TQovPlayerCtrl::EventSinkChanged(IUnknown* sink)
         live->SetSinkAttached(FEvents != nullptr);
 }
 
-void TQovPlayerCtrl::FireEvent(DISPID id, VARIANTARG* args, UINT count)
+TQovPlayerCtrl::TFired::TFired(TQovPlayerCtrl* owner) noexcept : FOwner(owner), FGeneration(owner->FGeneration)
 {
-    if (!FEvents || FFreezeCount > 0)
+    ++FOwner->FSelfRefs;
+    FOwner->AddRef();
+}
+
+TQovPlayerCtrl::TFired::TFired(TFired&& other) noexcept
+    : FOwner(std::exchange(other.FOwner, nullptr)), FGeneration(other.FGeneration)
+{
+}
+
+TQovPlayerCtrl::TFired::~TFired()
+{
+    if (!FOwner)
         return;
+    --FOwner->FSelfRefs;
+    // The last reference may go here: the control is then freed.
+    FOwner->Release();
+}
+
+bool TQovPlayerCtrl::TFired::Holds() const noexcept
+{
+    return FOwner && FOwner->FGeneration == FGeneration;
+}
+
+TQovPlayerCtrl::TFired TQovPlayerCtrl::FireEvent(DISPID id, VARIANTARG* args, UINT count)
+{
+    TFired fired(this);
+    if (!FEvents || FFreezeCount > 0)
+        return fired;
     IQovPlayerEvents* sink = FEvents;
     sink->AddRef();
     DISPPARAMS params{args, nullptr, count, 0};
     sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
     sink->Release();
+    return fired;
 }
 
 WORD TQovPlayerCtrl::DoKeyPress(WORD key)

@@ -293,6 +293,27 @@ public:
 private:
     ~TQovPlayerCtrl();
 
+    // What the firing of an event leaves its caller. A handler may re-enter
+    // the control (Close, Open of another recording, URL) or its host may
+    // let go of it; the control stays alive while this is held, and Holds()
+    // says whether the caller may go on: its host still holds the control
+    // and no handler changed its state or source since the event was fired.
+    // Every place that fires and then goes on keeps it and asks it first.
+    class TFired {
+    public:
+        explicit TFired(TQovPlayerCtrl* owner) noexcept;
+        TFired(TFired&& other) noexcept;
+        TFired(const TFired&) = delete;
+        TFired& operator=(const TFired&) = delete;
+        TFired& operator=(TFired&&) = delete;
+        ~TFired();
+        bool Holds() const noexcept;
+
+    private:
+        TQovPlayerCtrl* FOwner;
+        uint32_t FGeneration;
+    };
+
     // --- form (ControlForm.cpp)
     void CreateForm();
     void DestroyForm() noexcept;
@@ -339,7 +360,7 @@ private:
     void miAboutClick();
     void FreeInfoWindows() noexcept;
     void DoOpen(const std::string& locator);
-    void DoClose();
+    TFired DoClose();
     class TQovStream* LiveReader() const;
 
     // --- open and play (PlayState.cpp)
@@ -347,18 +368,21 @@ private:
     void OpenLocator(const std::string& locator);
     std::string GetContainerURL();
     std::string DownloadChannelFile(const std::string& locator);
-    void SetState(::TStatus state);
-    void FirePlayState(::TStatus state);
+    TFired SetState(::TStatus state);
+    TFired FirePlayState(::TStatus state);
     // Stops the reader for good, frees it and the play thread, empties the
     // frame lists and drops what the threads left queued.
     void FreeSource();
-    void DoPlay();
-    void DoPause();
-    void DoStop();
-    void DoFastForward();
+    TFired DoPlay();
+    TFired DoPause();
+    TFired DoStop();
+    TFired DoFastForward();
     void DoFastReverse();
-    void DoCancelOpen();
-    void CloseByState();
+    TFired DoCancelOpen();
+    TFired CloseByState();
+    // The transitions of Play and Stop by state (the members and the engine's handlers).
+    TFired PlayByState();
+    TFired StopByState();
     // Removes the queued engine messages and live notifications of the form.
     void RemoveEngineMessages();
     void ReplacePlayer(class TPlayThread* player);
@@ -399,11 +423,17 @@ private:
     friend class TEventPoint;
     TEventPoint FEventPoint{this};
     void EventSinkChanged(IUnknown* sink);
-    void FireEvent(DISPID id, VARIANTARG* args = nullptr, UINT count = 0);
-    void FireEvent0(DISPID id) { FireEvent(id); }
+
+    // Fires the event to the host's sink (if any) and holds the control.
+    TFired FireEvent(DISPID id, VARIANTARG* args = nullptr, UINT count = 0);
+    TFired FireEvent0(DISPID id) { return FireEvent(id); }
+    // A change of state or source that callers up the stack must not go on over.
+    void Changed() noexcept { ++FGeneration; }
 
     // --- OLE (QovPlayerOle.cpp)
     HRESULT ActivateInPlace(bool uiActivate, IOleClientSite* site);
+    // UIDeactivate: fires OnDeactivate when the control was UI-active.
+    TFired DeactivateUI();
     void ParkForm();
     SIZEL ExtentHimetric() const;
     void PaintInto(HDC dc, const RECT& bounds);
@@ -415,6 +445,11 @@ private:
     bool SetFormCursor(LPARAM lp);
 
     std::atomic<ULONG> FRefs{1};
+    // References the control holds on itself (TFired, window procedures):
+    // when only these are left, its host has let go of it.
+    ULONG FSelfRefs = 0;
+    // Counts changes of state and source (Changed).
+    uint32_t FGeneration = 0;
     bool FInitialized = false;
 
     // Form content.

@@ -205,10 +205,12 @@ HRESULT TQovPlayerCtrl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWN
             return ActivateInPlace(true, site);
         case OLEIVERB_INPLACEACTIVATE:
             return ActivateInPlace(false, site);
-        case OLEIVERB_HIDE:
-            UIDeactivate();
+        case OLEIVERB_HIDE: {
+            // (the handler of OnDeactivate may have shown it again: it is hidden now)
+            const TFired fired = DeactivateUI();
             ShowWindow(FForm, SW_HIDE);
             return S_OK;
+        }
         case OLEIVERB_PROPERTIES:
             return S_OK;  // the control has no property pages
         default:
@@ -424,7 +426,9 @@ HRESULT TQovPlayerCtrl::ContextSensitiveHelp(BOOL)
 
 HRESULT TQovPlayerCtrl::InPlaceDeactivate()
 {
-    UIDeactivate();
+    // The control stays alive to the end, also when a handler of
+    // OnDeactivate lets go of it; a nested deactivation did the rest.
+    const TFired fired = DeactivateUI();
     if (!FInPlaceActive)
         return S_OK;
     FInPlaceActive = false;
@@ -439,8 +443,14 @@ HRESULT TQovPlayerCtrl::InPlaceDeactivate()
 
 HRESULT TQovPlayerCtrl::UIDeactivate()
 {
+    DeactivateUI();
+    return S_OK;
+}
+
+TQovPlayerCtrl::TFired TQovPlayerCtrl::DeactivateUI()
+{
     if (!FUIActive)
-        return S_OK;
+        return TFired(this);
     FUIActive = false;
     if (FUIWindow)
         FUIWindow->SetActiveObject(nullptr, nullptr);
@@ -448,8 +458,7 @@ HRESULT TQovPlayerCtrl::UIDeactivate()
         FFrame->SetActiveObject(nullptr, nullptr);
     if (FInPlaceSite)
         FInPlaceSite->OnUIDeactivate(FALSE);
-    FireEvent0(7);  // OnDeactivate
-    return S_OK;
+    return FireEvent0(7);  // OnDeactivate
 }
 
 HRESULT TQovPlayerCtrl::SetObjectRects(LPCRECT pos, LPCRECT)
@@ -823,6 +832,9 @@ HRESULT TQovPlayerCtrl::Load(IPropertyBag* bag, IErrorLog* log)
 {
     if (!bag)
         return E_POINTER;
+    // A handler of the events of the URL put may let go of the control: it
+    // stays until the rest is loaded.
+    const TFired held(this);
     for (const wchar_t* name : kPropertyBagNames) {
         VARIANT value;
         VariantInit(&value);

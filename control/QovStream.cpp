@@ -9,6 +9,7 @@
 #include "PlayThread.h"
 #include "QovFormat.h"
 #include "SysUtils.h"
+#include "UnitLog.h"
 
 namespace qov {
 
@@ -30,7 +31,7 @@ TNtAllocateVirtualMemory NtAllocate()
 
 } // namespace
 
-TLowBlock::TLowBlock(size_t size)
+TLowBlock::TLowBlock(size_t size) : FSize(size)
 {
 #ifdef _WIN64
     PVOID base = nullptr;
@@ -160,21 +161,27 @@ void TQovStream::PostText(TLiveEvent event, const std::string& text)
 
 void TQovStream::PostNote(std::unique_ptr<TLiveNote> note)
 {
-    std::lock_guard<std::mutex> lock(FNoteLock);
-    if (FNotes.size() >= kMaxQueuedNotes)
-        return;
-    FNotes.push_back(std::move(note));
-    // One wake-up for everything queued before the window takes it; a post
-    // that fails is tried again with the next note.
-    if (!FWakePosted)
-        FWakePosted = PostMessageA(FContext->Window, WM_QOV_LIVE_NOTE, 0, 0) != FALSE;
+    TNotePush pushed;
+    {
+        std::lock_guard<std::mutex> lock(FNoteLock);
+        pushed = FNotes.Push(std::move(note));
+        // One wake-up for everything queued before the window takes it; a
+        // post that fails is tried again with the next note.
+        if (pushed.Queued && !FWakePosted)
+            FWakePosted = PostMessageA(FContext->Window, WM_QOV_LIVE_NOTE, 0, 0) != FALSE;
+    }
+    // One line for each time the host falls behind.
+    if (pushed.BurstStarted)
+        Log().AddLine(Format("QovPlayer.ocx -> %s: the host does not take the live events in time, the oldest "
+                             "frame copies are dropped",
+                             Host().c_str()));
 }
 
 std::deque<std::unique_ptr<TLiveNote>> TQovStream::TakeNotes()
 {
     std::lock_guard<std::mutex> lock(FNoteLock);
     FWakePosted = false;
-    return std::exchange(FNotes, {});
+    return FNotes.Take();
 }
 
 } // namespace qov

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "LiveNoteQueue.h"
 #include "UnitQovClient.h"
 
 namespace qov {
@@ -22,9 +23,11 @@ namespace qov {
 // reader's queue (one message for all that come before the window takes
 // them); the window fires them in arrival order.
 constexpr UINT WM_QOV_LIVE_NOTE = WM_APP + 0x120;
-// Notifications a reader keeps for a control thread that does not take them;
-// later ones are dropped.
+// Notifications a reader keeps for a control thread that does not take them,
+// and the bytes they may hold (frame copies and texts); beyond either the
+// oldest frame copies are dropped, then new notifications.
 constexpr size_t kMaxQueuedNotes = 10000;
+constexpr size_t kMaxQueuedNoteBytes = size_t(64) << 20;
 
 // Events of the live notifications (IQovPlayerEvents dispids).
 enum TLiveEvent : int32_t {
@@ -43,15 +46,20 @@ public:
     TLowBlock(const TLowBlock&) = delete;
     TLowBlock& operator=(const TLowBlock&) = delete;
     uint8_t* Data() const { return FData; }
+    size_t Size() const { return FSize; }
 
 private:
     uint8_t* FData = nullptr;
+    size_t FSize = 0;
 };
 
 struct TLiveNote {
     TLiveEvent Event = leString;
     std::string Text;                  // script, index and string texts
     std::unique_ptr<TLowBlock> Frame;  // the frame record (28-byte header and payload)
+
+    size_t Bytes() const { return Text.size() + (Frame ? Frame->Size() : 0); }
+    bool IsFrame() const { return Frame != nullptr; }
 };
 
 // The frame store's size beyond which the stream asks the play thread to
@@ -95,7 +103,7 @@ private:
     std::atomic<bool> FHalted{false};
     std::mutex FPlayerLock;  // the context's play thread, as this thread uses it
     std::mutex FNoteLock;    // the queue and its wake-up
-    std::deque<std::unique_ptr<TLiveNote>> FNotes;
+    TLiveNoteQueue<TLiveNote> FNotes{kMaxQueuedNotes, kMaxQueuedNoteBytes};
     bool FWakePosted = false;
 };
 

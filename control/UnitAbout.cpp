@@ -24,7 +24,7 @@ HFONT MakeFont(const char* face, int height, bool bold, BYTE charset)
     lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = charset;
     lstrcpynA(lf.lfFaceName, face, LF_FACESIZE);
-    return CreateFontIndirectA(&lf);
+    return CreateScreenFont(lf);
 }
 
 } // namespace
@@ -35,12 +35,12 @@ TfrmAbout::TfrmAbout(HWND owner) : FOwner(owner)
     const bool chinese = GetSystemDefaultLangID() == 2052;
     RECT r{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&r, kBoxStyle, FALSE, kBoxExStyle);
-    FWindow = CreateWindowExA(kBoxExStyle, kAboutWindowClass, chinese ? "关于" : "About", kBoxStyle, 0, 0,
-                              r.right - r.left, r.bottom - r.top, owner, nullptr, CodeModule(), nullptr);
+    FWindow = CreateTextWindow(kBoxExStyle, kAboutWindowClass, chinese ? "关于" : "About", kBoxStyle, 0, 0,
+                               r.right - r.left, r.bottom - r.top, owner, nullptr, CodeModule());
     if (!FWindow)
         throw std::runtime_error("Cannot create the about box");
     SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrA(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    SetWindowLongPtrW(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
     FFont = MakeFont("MS Sans Serif", -11, false, DEFAULT_CHARSET);
     FTitleFont = MakeFont("MS Sans Serif", -13, true, DEFAULT_CHARSET);
     FVersionFont = MakeFont("宋体", -12, true, GB2312_CHARSET);
@@ -68,12 +68,12 @@ void TfrmAbout::FormShow()
     TVersionInfoResource vi;
     const std::string version = vi.FileVersion().Text();
     HWND label = GetDlgItem(FWindow, idLabVersion);
-    SetWindowTextA(label, version.c_str());
+    SetScreenText(label, version);
     // The label takes the size of its text and stands centred in the box.
     SIZE size{};
     HDC dc = GetDC(label);
     HGDIOBJ old = SelectObject(dc, FVersionFont);
-    GetTextExtentPoint32A(dc, version.c_str(), static_cast<int>(version.size()), &size);
+    size = ScreenTextExtent(dc, version);
     SelectObject(dc, old);
     ReleaseDC(label, dc);
     RECT box{};
@@ -105,14 +105,14 @@ void TfrmAbout::ShowModal(const std::function<bool()>& keepGoing)
     SetFocus(GetDlgItem(FWindow, idBtnOK));
     MSG msg;
     while (!FClosed && IsWindow(FWindow) && keepGoing()) {
-        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
         if (got <= 0) {
             PostQuitMessage(static_cast<int>(msg.wParam));  // the caller's loop ends too
             break;
         }
-        if (!IsDialogMessageA(FWindow, &msg)) {
+        if (!IsDialogMessageW(FWindow, &msg)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     // The owner is enabled before the box hides, so the activation returns
@@ -127,7 +127,7 @@ LRESULT CALLBACK TfrmAbout::WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM 
 {
     auto* self = reinterpret_cast<TfrmAbout*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!self)
-        return DefWindowProcA(window, msg, wp, lp);
+        return DefWindowProcW(window, msg, wp, lp);
     try {
         return self->Message(msg, wp, lp);
     } catch (...) {
@@ -157,7 +157,7 @@ LRESULT TfrmAbout::Message(UINT msg, WPARAM wp, LPARAM lp)
     default:
         break;
     }
-    return DefWindowProcA(FWindow, msg, wp, lp);
+    return DefWindowProcW(FWindow, msg, wp, lp);
 }
 
 } // namespace qov

@@ -6,6 +6,7 @@
 
 #include "LocatorHelpers.h"
 #include "QovFormat.h"
+#include "ScreenText.h"
 #include "SysUtils.h"
 #include "UnitLog.h"
 #include "UnitQovCore.h"
@@ -134,17 +135,16 @@ void TNail::Paint(HDC dc, int scroll, HDC source) const
     SetBkMode(dc, TRANSPARENT);
     HGDIOBJ oldFont = SelectObject(dc, FSelected ? FStrip->FBoldFont : FStrip->FFont);
     SetTextColor(dc, FSelected ? kNailLime : kNailYellow);
-    TextOutA(dc, x + 8, y + kNailSize, FTimeText.c_str(), static_cast<int>(FTimeText.size()));
+    TextOutScreen(dc, x + 8, y + kNailSize, FTimeText);
 
     // The index label: yellow on a black box, its right edge on the picture's.
     SelectObject(dc, FStrip->FFont);
     const std::string number = std::to_string(FIndex + 1);
-    SIZE size{};
-    GetTextExtentPoint32A(dc, number.c_str(), static_cast<int>(number.size()), &size);
+    const SIZE size = ScreenTextExtent(dc, number);
     SetBkMode(dc, OPAQUE);
     SetBkColor(dc, RGB(0, 0, 0));
     SetTextColor(dc, kNailYellow);
-    TextOutA(dc, x + 2 + kNailPictureSize - size.cx, y + 2, number.c_str(), static_cast<int>(number.size()));
+    TextOutScreen(dc, x + 2 + kNailPictureSize - size.cx, y + 2, number);
     SelectObject(dc, oldFont);
 }
 
@@ -256,12 +256,12 @@ void TNailsFrame::ReadFonts()
     FFont = reinterpret_cast<HFONT>(SendMessageA(FParent, WM_GETFONT, 0, 0));
     if (!FFont)
         FFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    LOGFONTA font{};
-    GetObjectA(FFont, sizeof font, &font);
+    LOGFONTW font{};
+    GetObjectW(FFont, sizeof font, &font);
     font.lfWeight = FW_BOLD;
     if (FBoldFont)
         DeleteObject(FBoldFont);
-    FBoldFont = CreateFontIndirectA(&font);
+    FBoldFont = CreateFontIndirectW(&font);
     HDC dc = GetDC(FHandle);
     HGDIOBJ old = SelectObject(dc, FFont);
     TEXTMETRICA metrics{};
@@ -294,7 +294,7 @@ RECT TNailsFrame::AlignBottom(const RECT& area)
     RECT rest = area;
     if (!Visible())
         return rest;
-    const int height = std::min<int>(FHeight, std::max<int>(0, area.bottom - area.top));
+    const int height = std::min<int>(FHeight, MaxStripHeight(area));
     rest.bottom = area.bottom - height;
     MoveWindow(FHandle, area.left, rest.bottom, area.right - area.left, height, TRUE);
     // The strip's repaint at its new size (its scroll bar above all) belongs
@@ -308,6 +308,12 @@ RECT TNailsFrame::AlignBottom(const RECT& area)
         MoveWindow(FSplitter, area.left, rest.bottom, area.right - area.left, kNailsSplitterHeight, TRUE);
     }
     return rest;
+}
+
+int TNailsFrame::MaxStripHeight(const RECT& area) const
+{
+    const int splitter = FSplitter ? kNailsSplitterHeight : 0;
+    return std::max<int>(0, area.bottom - area.top - splitter - kPictureMinHeight);
 }
 
 void TNailsFrame::SetStripHeight(int height)
@@ -793,8 +799,7 @@ LRESULT CALLBACK TNailsFrame::SplitterProc(HWND window, UINT msg, WPARAM wParam,
                     MapWindowPoints(window, self->FParent, &point, 1);
                     const RECT area = self->FArea;
                     const int height = area.bottom - point.y - kNailsSplitterHeight / 2;
-                    self->SetStripHeight(std::clamp<int>(height, 1, std::max<int>(1, area.bottom - area.top -
-                                                                                          kNailsSplitterHeight)));
+                    self->SetStripHeight(std::clamp<int>(height, 1, std::max<int>(1, self->MaxStripHeight(area))));
                 }
                 return 0;
             case WM_LBUTTONUP:

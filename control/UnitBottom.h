@@ -33,6 +33,9 @@ constexpr int kNailGap = 10;
 constexpr int kNailsFrameHeight = 63;
 constexpr int kLookColumns = 12;  // cells per row of the strip's bitmap of nail looks
 constexpr int kNailsSplitterHeight = 2;
+// The picture area above the strip keeps at least this height: the strip
+// (dragged or not) takes no more than the rest of the control.
+constexpr int kPictureMinHeight = 30;
 constexpr COLORREF kNailLime = RGB(0, 255, 0);
 constexpr COLORREF kNailYellow = RGB(255, 255, 0);
 
@@ -115,11 +118,18 @@ public:
     COLORREF Color() const { return FColor; }
 
     // Places the strip at the bottom of area (and the splitter right above
-    // it) when it is visible; returns what is left of area.
+    // it) when it is visible; returns what is left of area for the picture.
+    // The strip gives way so that the picture keeps kPictureMinHeight where
+    // area has room for it; its own height comes back in a larger area.
     RECT AlignBottom(const RECT& area);
     int StripHeight() const { return FHeight; }
     void SetStripHeight(int height);
-    bool Visible() const { return FHandle && IsWindowVisible(FHandle); }
+    // The strip's own visibility, whatever its parents' (a control on a page
+    // in a background tab is hidden with its parents).
+    bool Visible() const
+    {
+        return FHandle && (GetWindowLongPtrA(FHandle, GWL_STYLE) & WS_VISIBLE) != 0;
+    }
 
     // (Re)fills the strip from folder (ending in a backslash) + "nails.xml".
     void LoadFromFolder(const std::string& folder);
@@ -177,6 +187,9 @@ private:
     void PaintNail(HDC buffer, const TNail* nail);
     void ShowStrip();
     void Realign();
+    // The most the strip may take of area: its height less the splitter's
+    // and the picture area's least.
+    int MaxStripHeight(const RECT& area) const;
     // Sets the scroll bar for the nails' extent. Repaints the whole strip
     // when the scroll position moves; otherwise only the nail changed
     // (InvalidateNail), or, with no nail given, the whole strip when all.

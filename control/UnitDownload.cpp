@@ -1,11 +1,12 @@
 #include "UnitDownload.h"
 
 #include <cstring>
+#include <map>
 #include <string_view>
 #include <vector>
 
-#include "InternetStream.h"
 #include "NailsList.h"
+#include "QovFormat.h"
 #include "SysUtils.h"
 #include "UnitLog.h"
 
@@ -73,14 +74,132 @@ std::string UrlDirectory(const std::string& locator)
     return slash == std::string::npos ? std::string() : locator.substr(0, slash + 1);
 }
 
-std::string MakeControlTempFolder()
+namespace {
+
+// The folders that downloaders hold: how many holds each has, and whether
+// its control has removed it. One lock for all: it is held only around one
+// change to a folder.
+struct TFolderUse {
+    int Holds = 0;
+    bool Gone = false;
+};
+
+std::mutex& FolderLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<std::string, TFolderUse>& FolderUses()
+{
+    static std::map<std::string, TFolderUse> uses;
+    return uses;
+}
+
+std::string TempBase()
 {
     char temp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathA(sizeof temp, temp);
     std::string base = (n > 0 && n < sizeof temp) ? std::string(temp, n) : std::string("c:\\temp\\");
     if (base.back() != '\\')
         base += '\\';
-    base += "QovPlayer\\";
+    return base + "QovPlayer\\";
+}
+
+// Removes folder (ending in a backslash) and everything in it. A linked
+// folder is removed as a link, never followed. Wide names with the long-path
+// prefix: a tree may reach MAX_PATH, and its search pattern beyond it.
+void RemoveWideTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveWideTree(folder + name + L"\\");
+            else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW((folder + name).c_str());
+            else
+                DeleteFileW((folder + name).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+void RemoveFolderTree(const std::string& folder)
+{
+    const int n = MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()), nullptr, 0);
+    if (n <= 0)
+        return;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()), wide.data(), n);
+    if (wide.compare(0, 2, L"\\\\") == 0)
+        wide = L"\\\\?\\UNC\\" + wide.substr(2);
+    else if (wide.size() > 2 && wide[1] == L':')
+        wide = L"\\\\?\\" + wide;
+    RemoveWideTree(wide);
+}
+
+// The process id of a control folder's name "<process id>_<number>".
+bool ControlFolderProcess(const char* name, DWORD* process)
+{
+    uint64_t id = 0;
+    const char* p = name;
+    for (; *p >= '0' && *p <= '9' && id <= 0xFFFFFFFFu; ++p)
+        id = id * 10 + static_cast<uint64_t>(*p - '0');
+    if (p == name || *p != '_' || id > 0xFFFFFFFFu || !p[1])
+        return false;
+    for (++p; *p; ++p)
+        if (*p < '0' || *p > '9')
+            return false;
+    *process = static_cast<DWORD>(id);
+    return true;
+}
+
+bool ProcessRuns(DWORD process)
+{
+    HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, process);
+    if (!handle)
+        return GetLastError() != ERROR_INVALID_PARAMETER;  // denied: it runs, as another user's
+    const bool runs = WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+    CloseHandle(handle);
+    return runs;
+}
+
+// Removes the control folders under base whose process no longer runs.
+void RemoveStaleControlFolders(const std::string& base)
+{
+    const DWORD self = GetCurrentProcessId();
+    std::vector<std::string> stale;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((base + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        DWORD process = 0;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            ControlFolderProcess(found.cFileName, &process) && process != self && !ProcessRuns(process))
+            stale.push_back(base + found.cFileName + "\\");
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    for (const std::string& folder : stale)
+        RemoveFolderTree(folder);
+}
+
+std::atomic<int> gRunningDownloads{0};
+
+} // namespace
+
+std::string MakeControlTempFolder()
+{
+    const std::string base = TempBase();
+    RemoveStaleControlFolders(base);
     static std::atomic<unsigned> counter{0};
     const std::string folder = base + Format("%lu_%u\\", static_cast<unsigned long>(GetCurrentProcessId()),
                                              counter.fetch_add(1) + 1);
@@ -95,21 +214,45 @@ void RemoveControlTempFolder(const std::string& folder)
     std::string base = folder;
     if (base.back() != '\\')
         base += '\\';
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((base + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveControlTempFolder(base + name + "\\");
-            else
-                DeleteFileA((base + name).c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(base.c_str());
+    std::lock_guard<std::mutex> lock(FolderLock());
+    const auto use = FolderUses().find(base);
+    if (use != FolderUses().end())
+        use->second.Gone = true;
+    RemoveFolderTree(base);
+}
+
+TFolderHold::TFolderHold(std::string folder) : FFolder(std::move(folder))
+{
+    if (!FFolder.empty() && FFolder.back() != '\\')
+        FFolder += '\\';
+    std::lock_guard<std::mutex> lock(FolderLock());
+    ++FolderUses()[FFolder].Holds;
+}
+
+TFolderHold::~TFolderHold()
+{
+    std::lock_guard<std::mutex> lock(FolderLock());
+    const auto use = FolderUses().find(FFolder);
+    if (use == FolderUses().end() || --use->second.Holds > 0)
+        return;
+    const bool gone = use->second.Gone;
+    FolderUses().erase(use);
+    if (gone)
+        RemoveFolderTree(FFolder);
+}
+
+bool TFolderHold::Write(const std::function<bool()>& change)
+{
+    std::lock_guard<std::mutex> lock(FolderLock());
+    const auto use = FolderUses().find(FFolder);
+    if (use == FolderUses().end() || use->second.Gone)
+        return false;
+    return change();
+}
+
+int RunningDownloads()
+{
+    return gRunningDownloads.load();
 }
 
 void TInternetHandleSlot::Put(HINTERNET handle)
@@ -140,11 +283,15 @@ void TInternetHandleSlot::Cancel()
     Close();
 }
 
-bool DownloadFile(HINTERNET session, const std::string& url, const std::string& localFile, TInternetHandleSlot* slot)
+bool DownloadFile(HINTERNET session, const std::string& url, const std::string& localFile, TInternetHandleSlot* slot,
+                  TFolderHold* hold, uint32_t limit, DWORD timeLimitMs)
 {
+    const DWORD started = GetTickCount();
     TInternetHandleSlot own;
     if (!slot)
         slot = &own;
+    // Every change to the folder goes through the hold when there is one.
+    const auto change = [hold](const std::function<bool()>& step) { return hold ? hold->Write(step) : step(); };
     const std::string partFile = localFile + ".part";
     bool ok = false;
     HINTERNET connection = nullptr;
@@ -159,6 +306,7 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
             slot->Put(handle);
         }
     }
+    HANDLE file = INVALID_HANDLE_VALUE;
     if (handle && !slot->Cancelled()) {
         bool answered = true;
         DWORD announced = 0;  // Content-Length, when the server sent one
@@ -174,15 +322,29 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
                                        &size, nullptr) != FALSE;
         }
         uint64_t total = 0;
-        HANDLE file = answered ? CreateFileA(partFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr)
-                               : INVALID_HANDLE_VALUE;
+        if (answered)
+            change([&] {
+                file = CreateFileA(partFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
+                return file != INVALID_HANDLE_VALUE;
+            });
         if (file != INVALID_HANDLE_VALUE) {
             char buffer[1024];
-            for (;;) {
+            // Each read waits at most the request's receive time-out; a stop
+            // request is seen between two reads.
+            while (!slot->Cancelled()) {
                 std::memset(buffer, 0, sizeof buffer);
+                DWORD want = sizeof buffer;
+                if (limit && limit - total < want)
+                    want = static_cast<DWORD>(limit - total);
                 DWORD got = 0;
-                if (!InternetReadFile(handle, buffer, sizeof buffer, &got) || slot->Cancelled())
+                if (want == 0) {
+                    ok = true;  // kept cut to the limit
+                    break;
+                }
+                if (!InternetReadFile(handle, buffer, want, &got) || slot->Cancelled())
+                    break;
+                if (timeLimitMs && GetTickCount() - started > timeLimitMs)
                     break;
                 if (got == 0) {
                     // A connection closed early ends the reading too.
@@ -194,7 +356,7 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
                 if (std::string_view(buffer, got).find("<!DOCTYPE") != std::string_view::npos)
                     break;
                 DWORD written = 0;
-                if (!WriteFile(file, buffer, got, &written, nullptr) || written != got)
+                if (!change([&] { return WriteFile(file, buffer, got, &written, nullptr) && written == got; }))
                     break;
             }
             CloseHandle(file);
@@ -204,10 +366,14 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
     if (connection)
         InternetCloseHandle(connection);
     if (ok)
-        ok = MoveFileExA(partFile.c_str(), localFile.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        ok = change([&] { return MoveFileExA(partFile.c_str(), localFile.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; });
     if (!ok) {
-        DeleteFileA(partFile.c_str());
-        DeleteFileA(localFile.c_str());
+        if (file != INVALID_HANDLE_VALUE)
+            DeleteFileA(partFile.c_str());
+        change([&] {
+            DeleteFileA(localFile.c_str());
+            return true;
+        });
     }
     return ok;
 }
@@ -234,8 +400,10 @@ TDownload::TDownload(const std::string& directoryUrl, const std::string& folder,
     FState->DoneMsg = doneMsg;
     FState->DoneTag = doneTag;
     auto* shared = new std::shared_ptr<TState>(FState);
+    gRunningDownloads.fetch_add(1);
     FThread = CreateThread(nullptr, 0, &TDownload::ThreadProc, shared, 0, nullptr);
     if (!FThread) {
+        gRunningDownloads.fetch_sub(1);
         delete shared;
         throw Exception(Format("Thread creation error: %lu", static_cast<unsigned long>(GetLastError())));
     }
@@ -276,15 +444,36 @@ DWORD WINAPI TDownload::ThreadProc(void* param)
         Log().AddLine("TDownload.Execute -> Unknown exception");
     }
     delete shared;
+    gRunningDownloads.fetch_sub(1);
     if (module)
         FreeLibraryAndExitThread(module, 0);
     return 0;
 }
 
+namespace {
+
+// Makes the folders of path (a file's full path) below base, which must
+// exist: a downloader never makes its control's folder again.
+bool MakeFoldersBelow(TFolderHold& hold, const std::string& base, const std::string& path)
+{
+    for (size_t end = path.find('\\', base.size()); end != std::string::npos; end = path.find('\\', end + 1)) {
+        const std::string level = path.substr(0, end);
+        if (!hold.Write([&] {
+                return CreateDirectoryA(level.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+            }))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void TDownload::Run(TState& state)
 {
     if (state.Url.empty())
         return;
+    // Made first, so that it goes last: after every file is closed.
+    TFolderHold hold(state.Folder);
     HINTERNET session = InternetOpenA(kDownloadAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!session)
         return;
@@ -292,24 +481,25 @@ void TDownload::Run(TState& state)
     state.Session.Put(session);
     if (state.Session.Cancelled())
         return;
-    ForceDirectories(state.Folder + "nails");
     int downloaded = 0;
-    if (DownloadFile(session, state.Url + "nails.xml", state.Folder + "nails.xml", &state.Request)) {
+    // The list is fetched no further than the reader reads it (one byte
+    // more tells it that it was cut); a picture no further than a picture
+    // can be, so that a larger one is refused by the reader.
+    if (DownloadFile(session, state.Url + "nails.xml", state.Folder + "nails.xml", &state.Request, &hold,
+                     kMaxNailsListBytes + 1)) {
         std::string text;
-        if (ReadSmallFile(state.Folder + "nails.xml", kMaxNailsListSize, &text)) {
+        bool cut = false;
+        if (ReadNailsListFile(state.Folder + "nails.xml", &text, &cut)) {
             TNailsList list;
-            list.Load(std::move(text));
+            list.Load(std::move(text), cut);
+            const std::string pictures = state.Folder + "nails\\";
             for (const std::string& value : list.PictureValues()) {
                 if (state.Terminated.load())
                     break;
-                std::string local = state.Folder + "nails\\" + value;
-                for (char& c : local)
-                    if (c == '/')
-                        c = '\\';
-                const size_t folderEnd = local.rfind('\\');
-                if (folderEnd > state.Folder.size() + 5)
-                    ForceDirectories(local.substr(0, folderEnd));
-                if (DownloadFile(session, state.Url + value, local, &state.Request))
+                std::string local;
+                if (!NailDownloadPath(state.Folder, value, &local) || !MakeFoldersBelow(hold, pictures, local))
+                    continue;
+                if (DownloadFile(session, state.Url + value, local, &state.Request, &hold, kPictureBlockSize + 1))
                     state.Downloaded.store(++downloaded);
             }
         }
@@ -337,5 +527,23 @@ bool ReadSmallFile(const std::string& fileName, uint32_t limit, std::string* tex
     return ok;
 }
 
+bool ReadNailsListFile(const std::string& fileName, std::string* text, bool* cut)
+{
+    HANDLE file = CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size{};
+    bool ok = GetFileSizeEx(file, &size) != FALSE;
+    if (ok) {
+        *cut = size.QuadPart > kMaxNailsListBytes;
+        const DWORD want = static_cast<DWORD>(std::min<LONGLONG>(size.QuadPart, kMaxNailsListBytes));
+        text->resize(want);
+        DWORD got = 0;
+        ok = want == 0 || (ReadFile(file, text->data(), want, &got, nullptr) && got == want);
+    }
+    CloseHandle(file);
+    return ok;
+}
 
 } // namespace qov

@@ -35,13 +35,13 @@ LPARAM NextWindowId()
 TfrmFullScreen::TfrmFullScreen()
 {
     RegisterPlainClass(kFullScreenWindowClass, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)), CS_DBLCLKS);
-    FWindow = CreateWindowExA(0, kFullScreenWindowClass, "全屏幕", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 0, 0,
-                              nullptr, nullptr, CodeModule(), nullptr);
+    FWindow = CreateTextWindow(0, kFullScreenWindowClass, "全屏幕", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 0, 0, nullptr,
+                               nullptr, CodeModule());
     if (!FWindow)
         throw std::runtime_error("Cannot create the full-screen window");
     FId = NextWindowId();
     SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrA(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    SetWindowLongPtrW(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
     SetTimer(FWindow, kFrontTimer, kFrontTimerMs, nullptr);
 }
 
@@ -166,7 +166,7 @@ LRESULT CALLBACK TfrmFullScreen::WindowProc(HWND window, UINT msg, WPARAM wp, LP
 {
     auto* self = reinterpret_cast<TfrmFullScreen*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!self)
-        return DefWindowProcA(window, msg, wp, lp);
+        return DefWindowProcW(window, msg, wp, lp);
     try {
         return self->Message(msg, wp, lp);
     } catch (...) {
@@ -219,7 +219,7 @@ LRESULT TfrmFullScreen::Message(UINT msg, WPARAM wp, LPARAM lp)
     default:
         break;
     }
-    return DefWindowProcA(FWindow, msg, wp, lp);
+    return DefWindowProcW(FWindow, msg, wp, lp);
 }
 
 } // namespace qov

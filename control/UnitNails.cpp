@@ -114,10 +114,16 @@ void TNailsCreator::Execute()
 {
     try {
         std::string text;
-        if (!ReadSmallFile(FFolder + "nails.xml", kMaxNailsListSize, &text))
+        bool cut = false;
+        if (!ReadNailsListFile(FFolder + "nails.xml", &text, &cut))
             return;
         TNailsList list;
-        list.Load(std::move(text));
+        list.Load(std::move(text), cut);
+        if (list.Cut())
+            Log().AddLine(Format("TNailsCreator.Execute -> %snails.xml is cut to its first %d lines (at most %u bytes "
+                                 "and %d lines are read)",
+                                 FFolder.c_str(), list.Count(), static_cast<unsigned>(kMaxNailsListBytes),
+                                 kMaxNailsListLines));
         for (const TNailEntry& entry : list.Entries(FFolder)) {
             if (FTerminated.load())
                 break;

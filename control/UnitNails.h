@@ -42,7 +42,8 @@ struct TNailPost {
 // that the control's thread only makes the nail; an entry whose picture
 // cannot be loaded is skipped with one line in the daily log. Each post goes
 // with WM_NAIL_ADD(post, generation) to the window. A missing or unreadable
-// list ends the thread quietly.
+// list ends the thread quietly; of a longer one the first 1 MiB and 65,536
+// lines are read, and one daily-log line says that it was cut.
 class TNailsCreator : public TThread {
 public:
     // folder ends in a backslash and holds "nails.xml"; the pictures lie in

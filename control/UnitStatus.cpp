@@ -1,6 +1,9 @@
 #include "UnitStatus.h"
 
+#include <algorithm>
+#include <initializer_list>
 #include <stdexcept>
+#include <vector>
 
 #include "FrameStore.h"
 #include "LocatorHelpers.h"
@@ -22,6 +25,7 @@ constexpr int kClientWidth = 381;
 constexpr int kClientHeight = 312;
 constexpr int kLabelWidth = 250;
 constexpr int kLabelHeight = 14;
+constexpr int kCaptionGap = 2;  // at least between a caption and its value
 
 } // namespace
 
@@ -32,43 +36,63 @@ TfrmStatus::TfrmStatus(HWND parent)
     const DWORD style = WS_CHILD | WS_CAPTION | WS_SYSMENU | WS_BORDER | WS_CLIPSIBLINGS;
     RECT r{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&r, style, FALSE, 0);
-    FWindow = CreateWindowExA(0, kStatusWindowClass, chinese ? "统计信息" : "Statistic", style, 0, 0,
-                              r.right - r.left, r.bottom - r.top, parent, nullptr, CodeModule(), nullptr);
+    FWindow = CreateTextWindow(0, kStatusWindowClass, chinese ? "统计信息" : "Statistic", style, 0, 0,
+                               r.right - r.left, r.bottom - r.top, parent, nullptr, CodeModule());
     if (!FWindow)
         throw std::runtime_error("Cannot create the statistics window");
     SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrA(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+    SetWindowLongPtrW(FWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
     LOGFONTA lf{};
     lf.lfHeight = -12;
     lf.lfCharSet = DEFAULT_CHARSET;
     lstrcpynA(lf.lfFaceName, "Arial", LF_FACESIZE);
     FFont = CreateFontIndirectA(&lf);
 
-    const auto label = [&](int gx, int gy, int x, int y, const char* zh, const char* en, int id = -1) {
-        AddChildControl(FWindow, "STATIC", chinese || !en ? zh : en, SS_LEFT | SS_NOPREFIX, gx + x, gy + y,
-                        kLabelWidth, kLabelHeight, id, FFont);
+    // Each caption is as wide as its text. Where a caption in the Chinese
+    // texts (or in a font wider than the form's) needs more room than the
+    // form leaves before its value, the values of that box move right
+    // together, so that no caption covers its value.
+    struct TRow {
+        int CaptionX, ValueX, Y;
+        const char* Chinese;
+        const char* English;  // nullptr: the same in every language
+        const char* Value;
+        int Id;
     };
-    // Buffer status.
-    AddChildControl(FWindow, "BUTTON", chinese ? "缓冲状态" : "Buffer status", BS_GROUPBOX, 16, 12, 345, 165, -1,
-                    FFont);
-    label(16, 12, 21, 22, "开始时间：", "Start:");
-    label(16, 12, 85, 22, "00:00:00", nullptr, idLabFrom);
-    label(16, 12, 20, 46, "当前时间：", nullptr);  // the same in every language
-    label(16, 12, 84, 46, "00:00:00", nullptr, idLabCurrentPosition);
-    label(16, 12, 21, 69, "结束时间：", "Stop:");
-    label(16, 12, 85, 69, "00:00:00", nullptr, idLabTo);
-    label(16, 12, 21, 92, "帧        数：", "Frames:");
-    label(16, 12, 85, 92, "0", nullptr, idLabFrames);
-    label(16, 12, 21, 115, "字        节：", "Bytes:");
-    label(16, 12, 85, 115, "0K", nullptr, idLabBytes);
-    label(16, 12, 21, 136, "当前速度：", "Speed:");
-    label(16, 12, 85, 136, "0 kbps", nullptr, idLabBPS);
+    const auto box = [&](int gx, int gy, int width, int height, const char* caption,
+                         std::initializer_list<TRow> rows) {
+        AddChildControl(FWindow, "BUTTON", caption, BS_GROUPBOX, gx, gy, width, height, -1, FFont);
+        HDC dc = GetDC(FWindow);
+        HGDIOBJ old = SelectObject(dc, FFont);
+        std::vector<SIZE> sizes;
+        int shift = 0;
+        for (const TRow& row : rows) {
+            sizes.push_back(ScreenTextExtent(dc, chinese || !row.English ? row.Chinese : row.English));
+            shift = std::max<int>(shift, row.CaptionX + sizes.back().cx + kCaptionGap - row.ValueX);
+        }
+        SelectObject(dc, old);
+        ReleaseDC(FWindow, dc);
+        const SIZE* size = sizes.data();
+        for (const TRow& row : rows) {
+            const int rowHeight = std::max<int>(kLabelHeight, size->cy);
+            AddChildControl(FWindow, "STATIC", chinese || !row.English ? row.Chinese : row.English,
+                            SS_LEFT | SS_NOPREFIX, gx + row.CaptionX, gy + row.Y, size->cx, rowHeight, -1, FFont);
+            AddChildControl(FWindow, "STATIC", row.Value, SS_LEFT | SS_NOPREFIX, gx + row.ValueX + shift,
+                            gy + row.Y, kLabelWidth - shift, rowHeight, row.Id, FFont);
+            ++size;
+        }
+    };
+    box(16, 12, 345, 165, chinese ? "缓冲状态" : "Buffer status",
+        {{21, 85, 22, "开始时间：", "Start:", "00:00:00", idLabFrom},
+         {20, 84, 46, "当前时间：", nullptr, "00:00:00", idLabCurrentPosition},
+         {21, 85, 69, "结束时间：", "Stop:", "00:00:00", idLabTo},
+         {21, 85, 92, "帧        数：", "Frames:", "0", idLabFrames},
+         {21, 85, 115, "字        节：", "Bytes:", "0K", idLabBytes},
+         {21, 85, 136, "当前速度：", "Speed:", "0 kbps", idLabBPS}});
     // Media information (the box's caption is the same in every language).
-    AddChildControl(FWindow, "BUTTON", "媒体信息", BS_GROUPBOX, 16, 183, 345, 80, -1, FFont);
-    label(16, 183, 21, 22, "长        度：", "Length:");
-    label(16, 183, 84, 22, "00:00:00", nullptr, idLabDuration);
-    label(16, 183, 21, 45, "屏幕大小：", "Size:");
-    label(16, 183, 84, 45, "0 x 0", nullptr, idLabSize);
+    box(16, 183, 345, 80, "媒体信息",
+        {{21, 84, 22, "长        度：", "Length:", "00:00:00", idLabDuration},
+         {21, 84, 45, "屏幕大小：", "Size:", "0 x 0", idLabSize}});
     AddChildControl(FWindow, "BUTTON", chinese ? "关闭" : "Close", BS_DEFPUSHBUTTON | WS_TABSTOP, 156, 278, 75, 20,
                     idBtnClose, FFont);
 }
@@ -86,7 +110,7 @@ TfrmStatus::~TfrmStatus()
 
 void TfrmStatus::SetText(int id, const std::string& text)
 {
-    SetDlgItemTextA(FWindow, id, text.c_str());
+    SetScreenText(GetDlgItem(FWindow, id), text);
 }
 
 void TfrmStatus::ShowCentred()
@@ -141,7 +165,7 @@ LRESULT CALLBACK TfrmStatus::WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM
 {
     auto* self = reinterpret_cast<TfrmStatus*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!self)
-        return DefWindowProcA(window, msg, wp, lp);
+        return DefWindowProcW(window, msg, wp, lp);
     try {
         return self->Message(msg, wp, lp);
     } catch (...) {
@@ -169,7 +193,7 @@ LRESULT TfrmStatus::Message(UINT msg, WPARAM wp, LPARAM lp)
     default:
         break;
     }
-    return DefWindowProcA(FWindow, msg, wp, lp);
+    return DefWindowProcW(FWindow, msg, wp, lp);
 }
 
 } // namespace qov

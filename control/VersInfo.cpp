@@ -7,6 +7,8 @@
 #include <map>
 #include <mutex>
 
+#include "ScreenText.h"
+
 namespace qov {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "version texts are UTF-16");
@@ -62,18 +64,10 @@ std::string ModuleFileName(HMODULE module)
     }
 }
 
-std::string ToAnsi(const std::u16string& text)
+// The resource's UTF-16 texts as the system's GBK texts.
+std::string ToGbk(const std::u16string& text)
 {
-    if (text.empty())
-        return {};
-    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    const int count = static_cast<int>(text.size());
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide, count, nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return {};
-    std::string ansi(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, count, ansi.data(), n, nullptr, nullptr);
-    return ansi;
+    return GbkOfWide(std::wstring_view(reinterpret_cast<const wchar_t*>(text.data()), text.size()));
 }
 
 const char kCodeAnchor = 0; // any address inside this module
@@ -114,12 +108,12 @@ LRESULT CALLBACK TWindowWatch::Proc(HWND window, UINT msg, WPARAM wParam, LPARAM
         std::lock_guard<std::mutex> hold(Lock);
         auto it = Watches.find(window);
         if (it == Watches.end())
-            return DefWindowProcA(window, msg, wParam, lParam);
+            return DefWindowProcW(window, msg, wParam, lParam);
         previous = it->second.Previous;
         if (msg == WM_NCDESTROY) {
             owners.swap(it->second.Owners);
-            if (GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&Proc))
-                SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+            if (GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&Proc))
+                SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
             Watches.erase(it);
         }
     } catch (...) {
@@ -127,8 +121,8 @@ LRESULT CALLBACK TWindowWatch::Proc(HWND window, UINT msg, WPARAM wParam, LPARAM
     }
     for (TVersionInfoResource* owner : owners)
         owner->WindowDestroyed(window);
-    return previous ? CallWindowProcA(previous, window, msg, wParam, lParam)
-                    : DefWindowProcA(window, msg, wParam, lParam);
+    return previous ? CallWindowProcW(previous, window, msg, wParam, lParam)
+                    : DefWindowProcW(window, msg, wParam, lParam);
 }
 
 void TWindowWatch::Add(HWND window, TVersionInfoResource* owner)
@@ -139,8 +133,10 @@ void TWindowWatch::Add(HWND window, TVersionInfoResource* owner)
         TWindowWatch watch;
         watch.Owners.push_back(owner);
         it = Watches.emplace(window, std::move(watch)).first;
+        // Hooked as a Unicode procedure: a label that shows wide texts
+        // stays a Unicode window.
         it->second.Previous = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
         if (!it->second.Previous) // not a window of this process: nothing to learn from it
             Watches.erase(it);
         return;
@@ -160,8 +156,8 @@ void TWindowWatch::Remove(HWND window, TVersionInfoResource* owner)
         owners.erase(at);
     // Unhooked only while this is the window's procedure; a later subclass
     // keeps calling it, and it passes every message on until the window ends.
-    if (owners.empty() && GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&Proc)) {
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(it->second.Previous));
+    if (owners.empty() && GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&Proc)) {
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(it->second.Previous));
         Watches.erase(it);
     }
 }
@@ -291,7 +287,7 @@ std::string TVersionInfoResource::Value(int index) const
     TVersionValue value;
     if (!Query(path, value))
         return {};
-    return ToAnsi(VersionText(FData.data(), value));
+    return ToGbk(VersionText(FData.data(), value));
 }
 
 std::string TVersionInfoResource::BuildFlagsText() const { return qov::BuildFlagsText(FFixedInfo.FileFlags()); }
@@ -343,7 +339,7 @@ void TVersionInfoResource::UpdateDisplay()
                                   Value(pdFileDescription)};
     for (int i = 0; i < 4; ++i)
         if (FLabels[i])
-            SetWindowTextA(FLabels[i], texts[i].c_str());
+            SetScreenText(FLabels[i], texts[i]);
     if (FListView)
         FillListView();
 }
@@ -360,11 +356,12 @@ void TVersionInfoResource::FillListView()
 
     const char* const captions[2] = {"名称", "描述"};
     for (int c = 0; c < 2; ++c) {
-        LVCOLUMNA column{};
+        std::wstring caption = WideOfGbk(captions[c]);
+        LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_SUBITEM;
-        column.pszText = const_cast<char*>(captions[c]);
+        column.pszText = caption.data();
         column.iSubItem = c;
-        SendMessageA(view, LVM_INSERTCOLUMNA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
+        SendMessageW(view, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
         SendMessageA(view, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(c), MAKELPARAM(LVSCW_AUTOSIZE_USEHEADER, 0));
     }
 
@@ -378,17 +375,18 @@ void TVersionInfoResource::FillListView()
                                                            : Value(index);
         if (text.empty())
             continue;
-        LVITEMA item{};
+        std::wstring key = WideOfGbk(kVersionKeys[index]), value = WideOfGbk(text);
+        LVITEMW item{};
         item.mask = LVIF_TEXT;
         item.iItem = row;
-        item.pszText = const_cast<char*>(kVersionKeys[index]);
-        const LRESULT at = SendMessageA(view, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        item.pszText = key.data();
+        const LRESULT at = SendMessageW(view, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
         if (at < 0)
             continue;
-        LVITEMA sub{};
+        LVITEMW sub{};
         sub.iSubItem = 1;
-        sub.pszText = const_cast<char*>(text.c_str());
-        SendMessageA(view, LVM_SETITEMTEXTA, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&sub));
+        sub.pszText = value.data();
+        SendMessageW(view, LVM_SETITEMTEXTW, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&sub));
         ++row;
     }
 }

@@ -4,11 +4,6 @@ namespace qov::app {
 
 namespace {
 
-bool IsLeadByte(unsigned char c)
-{
-    return c >= 0x81 && c <= 0xFE;
-}
-
 unsigned char FoldAscii(unsigned char c)
 {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
@@ -16,12 +11,12 @@ unsigned char FoldAscii(unsigned char c)
 
 // Positions of separators ('\\' or ':') that start a character: the trail
 // byte of a double-byte character may have a backslash's value.
-std::vector<size_t> Separators(const std::string& s, bool colons)
+std::vector<size_t> Separators(const std::string& s, bool colons, TLeadByteTest isLeadByte)
 {
     std::vector<size_t> found;
     for (size_t i = 0; i < s.size(); ++i) {
         auto c = static_cast<unsigned char>(s[i]);
-        if (IsLeadByte(c) && i + 1 < s.size())
+        if (isLeadByte(c) && i + 1 < s.size())
             ++i;
         else if (c == '\\' || (colons && c == ':'))
             found.push_back(i);
@@ -31,14 +26,14 @@ std::vector<size_t> Separators(const std::string& s, bool colons)
 
 } // namespace
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b)
+bool SameNameIgnoringCase(const std::string& a, const std::string& b, TLeadByteTest isLeadByte)
 {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
         auto ca = static_cast<unsigned char>(a[i]);
         auto cb = static_cast<unsigned char>(b[i]);
-        if (IsLeadByte(ca) && i + 1 < a.size()) {
+        if (isLeadByte(ca) && i + 1 < a.size()) {
             // Both bytes of the character must match exactly.
             if (ca != cb || a[i + 1] != b[i + 1])
                 return false;
@@ -54,7 +49,7 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b)
 void TMRUList::Add(const std::string& name, size_t maximum)
 {
     for (size_t i = 0; i < FNames.size(); ++i) {
-        if (SameNameIgnoringCase(FNames[i], name)) {
+        if (SameNameIgnoringCase(FNames[i], name, FIsLeadByte)) {
             std::string kept = std::move(FNames[i]);
             FNames.erase(FNames.begin() + static_cast<std::ptrdiff_t>(i));
             FNames.insert(FNames.begin(), std::move(kept));
@@ -94,7 +89,8 @@ void TMRUList::AddStored(const std::string& value)
         FNames.push_back(value);
 }
 
-std::string ShortenName(const std::string& name, int maxWidth, const TMeasureText& measure)
+std::string ShortenName(const std::string& name, int maxWidth, const TMeasureText& measure,
+                        TLeadByteTest isLeadByte)
 {
     static const std::string Ellipsis = "...\\";
     std::string drive, folder, file;
@@ -103,7 +99,7 @@ std::string ShortenName(const std::string& name, int maxWidth, const TMeasureTex
         drive = name.substr(0, 2);
         start = 2;
     }
-    auto separators = Separators(name, true);
+    auto separators = Separators(name, true, isLeadByte);
     size_t last = separators.empty() ? std::string::npos : separators.back();
     if (last != std::string::npos && last >= start) {
         folder = name.substr(start, last + 1 - start);
@@ -125,7 +121,7 @@ std::string ShortenName(const std::string& name, int maxWidth, const TMeasureTex
                 folder.erase(0, 1);
             if (!folder.empty() && folder[0] == '.')
                 folder.erase(0, folder.size() < 4 ? folder.size() : 4);
-            auto slashes = Separators(folder, false);
+            auto slashes = Separators(folder, false, isLeadByte);
             size_t slash = slashes.empty() ? std::string::npos : slashes.front();
             if (slash == std::string::npos)
                 folder.clear();

@@ -1,7 +1,8 @@
 // The recent-files list without its menu: names newest first, compared
 // without regard to letter case, and the shortening of a name to a width.
-// Names are byte strings in the system code page (GBK here), kept and shown
-// byte for byte.
+// Names are byte strings in the system code page, kept and shown byte for
+// byte; which bytes lead a double-byte character is the code page's own
+// rule, given by the caller (the program asks the system).
 #pragma once
 
 #include <cstddef>
@@ -11,12 +12,17 @@
 
 namespace qov::app {
 
-// True when a and b differ at most in the case of single-byte letters; the
-// trail byte of a double-byte character is never folded.
-bool SameNameIgnoringCase(const std::string& a, const std::string& b);
+// True when the byte starts a double-byte character of the names' code page.
+using TLeadByteTest = bool (*)(unsigned char c);
+
+// True when a and b differ at most in the case of single-byte ASCII letters;
+// the trail byte of a double-byte character is never folded.
+bool SameNameIgnoringCase(const std::string& a, const std::string& b, TLeadByteTest isLeadByte);
 
 class TMRUList {
 public:
+    explicit TMRUList(TLeadByteTest isLeadByte) : FIsLeadByte(isLeadByte) {}
+
     const std::vector<std::string>& Names() const { return FNames; }
     size_t Count() const { return FNames.size(); }
     const std::string& operator[](size_t i) const { return FNames[i]; }
@@ -35,6 +41,7 @@ public:
     void AddStored(const std::string& value);
 
 private:
+    TLeadByteTest FIsLeadByte;
     std::vector<std::string> FNames;
 };
 
@@ -44,6 +51,7 @@ using TMeasureText = std::function<int(const std::string& text)>;
 // Cuts folders from the front of a path-like name (drive, folders, file
 // name) and puts "...\" in their place until it fits maxWidth or nothing is
 // left to cut; the result may still be wider.
-std::string ShortenName(const std::string& name, int maxWidth, const TMeasureText& measure);
+std::string ShortenName(const std::string& name, int maxWidth, const TMeasureText& measure,
+                        TLeadByteTest isLeadByte);
 
 } // namespace qov::app

@@ -47,16 +47,48 @@ std::vector<int> ChooseNailLines(int count)
     return lines;
 }
 
+static char UpperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool IsDosDeviceName(std::string_view part)
+{
+    // The system sees the name before the first dot, without the blanks
+    // before that dot.
+    std::string_view base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    if (base.size() < 3 || base.size() > 7)
+        return false;
+    std::string name(base);
+    for (char& c : name)
+        c = UpperAscii(c);
+    if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL" || name == "CONIN$" ||
+        name == "CONOUT$" || name == "CLOCK$")
+        return true;
+    if (name.size() != 4 || (name.compare(0, 3, "COM") != 0 && name.compare(0, 3, "LPT") != 0))
+        return false;
+    // Digits 1-9, and the superscript one, two and three of the Western code
+    // page, which the system takes for digits here.
+    const unsigned char digit = static_cast<unsigned char>(name[3]);
+    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
 bool SafeNailValue(std::string_view value)
 {
-    if (value.empty() || value.front() == '\\' || value.front() == '/')
+    if (value.empty() || value.size() > kNailPathChars || value.front() == '\\' || value.front() == '/')
         return false;
+    int parts = 0;
     size_t partStart = 0;
     for (size_t i = 0; i <= value.size(); ++i) {
         if (i == value.size() || value[i] == '\\' || value[i] == '/') {
             const std::string_view part = value.substr(partStart, i - partStart);
-            // An empty part ("a\\b"), "." or ".." never names a picture here.
-            if (part.empty() || part == "." || part == "..")
+            // An empty part ("a\\b"), "." or ".." never names a picture here;
+            // the system drops a part's trailing dots and blanks, so such a
+            // part names another file than it says.
+            if (part.empty() || part.back() == '.' || part.back() == ' ' || IsDosDeviceName(part) ||
+                ++parts > kMaxNailValueParts)
                 return false;
             partStart = i + 1;
             continue;
@@ -65,6 +97,17 @@ bool SafeNailValue(std::string_view value)
         if (c < 0x20 || std::strchr(":*?\"<>|", c) != nullptr)
             return false;
     }
+    return true;
+}
+
+bool NailDownloadPath(const std::string& folder, std::string_view value, std::string* path)
+{
+    if (!SafeNailValue(value) || folder.size() + 6 + value.size() > kNailPathChars)
+        return false;
+    path->assign(folder).append("nails\\").append(value);
+    for (size_t i = folder.size(); i < path->size(); ++i)
+        if ((*path)[i] == '/')
+            (*path)[i] = '\\';
     return true;
 }
 
@@ -126,17 +169,25 @@ bool NailNameToInt(std::string_view name, int32_t* value)
     return true;
 }
 
-void TNailsList::Load(std::string text)
+void TNailsList::Load(std::string text, bool textCut)
 {
     FText = std::move(text);
     FLines.clear();
     FFirstOfName.clear();
+    FCut = textCut;
     const std::string_view all(FText);
     size_t start = 0;
     while (start < all.size()) {
         size_t end = start;
         while (end < all.size() && all[end] != '\r' && all[end] != '\n')
             ++end;
+        // The line the cut went through may be short of its end.
+        if (textCut && end == all.size())
+            break;
+        if (Count() == kMaxNailsListLines) {
+            FCut = true;
+            break;
+        }
         FLines.push_back(all.substr(start, end - start));
         if (end < all.size() && all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n')
             ++end;
@@ -177,13 +228,9 @@ std::vector<TNailEntry> TNailsList::Entries(const std::string& folder) const
         int32_t ms = 0;
         if (eq == std::string_view::npos || !NailNameToInt(text.substr(0, eq), &ms))
             break;
-        const std::string_view value = FirstValue(line);
-        if (!SafeNailValue(value))
-            continue;
+        // The picture lies where the downloader stores it.
         TNailEntry entry;
-        entry.Path.reserve(folder.size() + 6 + value.size());
-        entry.Path.append(folder).append("nails\\").append(value);
-        if (entry.Path.size() > kNailPathChars)
+        if (!NailDownloadPath(folder, FirstValue(line), &entry.Path))
             continue;
         entry.Seconds = ms / 1000;
         entries.push_back(std::move(entry));

@@ -20,6 +20,12 @@ constexpr unsigned kWmNailsLoadFolder = 0x400 + 402; // WM_NAILS_LOAD_FOLDER: do
 
 constexpr int kMaxNails = 120;
 constexpr uint32_t kNailPathChars = 2048;
+// What a list may hold: its first 1 MiB and 65,536 lines; the strip shows at
+// most 120 of them, and the rest only costs memory.
+constexpr uint32_t kMaxNailsListBytes = 1u << 20;
+constexpr int kMaxNailsListLines = 65536;
+// A value names its picture in at most this many folder levels and names.
+constexpr int kMaxNailValueParts = 32;
 
 // One chosen thumbnail: its picture's full path (single-byte code page, not
 // terminated, zeros after it), the path's length and the moment in seconds.
@@ -46,9 +52,20 @@ void Pick(int n, int lo, int hi, std::vector<int>& out);
 std::vector<int> ChooseNailLines(int count);
 
 // Whether a list value may name a picture inside the picture folder: not
-// empty, not absolute, no drive or colon, no "." or ".." part, no character
-// a file name cannot hold.
+// empty, at most 2048 characters in at most 32 parts, not absolute, no drive
+// or colon, no "." or ".." part, no part that ends in a dot or a blank, no
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any case, with or without
+// an extension), no character a file name cannot hold.
 bool SafeNailValue(std::string_view value);
+// Whether one part of a path is a DOS device name (also CONIN$, CONOUT$ and
+// CLOCK$; with or without an extension, any case): such a name opens the
+// device in any folder.
+bool IsDosDeviceName(std::string_view part);
+
+// Where the downloader stores the picture of value: folder + "nails\" +
+// value with "/" turned into "\". False for an unsafe value or a path over
+// 2048 characters.
+bool NailDownloadPath(const std::string& folder, std::string_view value, std::string* path);
 
 enum TNailPictureKind { npkNone = 0, npkBitmap = 1, npkJpeg = 2 };
 // The picture kind by extension (.bmp, .dib, .jpg, .jpeg; any case).
@@ -62,8 +79,12 @@ struct TNailEntry {
 class TNailsList {
 public:
     // Splits the text into lines (CR LF, LF or CR end a line; a last line
-    // without an end counts).
-    void Load(std::string text);
+    // without an end counts) and keeps the first kMaxNailsListLines of them.
+    // textCut says the text is the start of a longer list: its last line,
+    // which may be cut short, is dropped. Cut() then tells that lines were
+    // left out.
+    void Load(std::string text, bool textCut = false);
+    bool Cut() const { return FCut; }
     int Count() const { return static_cast<int>(FLines.size()); }
     std::string_view Line(int i) const { return FLines[static_cast<size_t>(i)]; }
 
@@ -71,7 +92,8 @@ public:
     // the chosen lines up to the first blank line or the first line whose
     // name is not an integer; lines with an unsafe value or a path over 2048
     // characters are skipped. A line's value is that of the first line with
-    // its name.
+    // its name; its path is the one the downloader stores it in
+    // (NailDownloadPath).
     std::vector<TNailEntry> Entries(const std::string& folder) const;
 
     // The picture values to fetch, in file order, up to the first blank line
@@ -85,6 +107,7 @@ private:
     std::vector<std::string_view> FLines;
     std::vector<int> FFirstOfName;  // per line: the first line with its name
     int FFirstBlank = 0;            // first blank line (Count() when none)
+    bool FCut = false;
 };
 
 // Trims spaces and control characters from both ends.

@@ -317,6 +317,9 @@ HRESULT TOleHost::Create(REFCLSID clsid, IStream* stream, IPropertyBag* bag)
                                   reinterpret_cast<void**>(&FControl));
     if (FAILED(hr))
         return hr;
+    // A server may answer success without an object.
+    if (!FControl)
+        return E_NOINTERFACE;
     FControl->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&FDispatch));
     hr = FControl->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&FObject));
     if (FAILED(hr)) {

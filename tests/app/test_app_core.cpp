@@ -5,10 +5,13 @@
 #include <climits>
 
 #include "CommandLine.h"
+#include "LeadByteRules.h"
 #include "MRUList.h"
 #include "MiscHead.h"
 
 using namespace qov::app;
+using qov::test::GbkLead;
+using qov::test::NoLead;
 
 TEST(AppCore, IntToTimeAndBarArithmetic)
 {
@@ -40,9 +43,20 @@ TEST(AppCore, ParametersJoinWithSingleBlanks)
     EXPECT_EQ(JoinParameters({L"  "}), L"");
 }
 
+TEST(AppCore, URLsAreTheLocatorsWithASchemeAndDrivesAreNot)
+{
+    for (const wchar_t* url : {L"http://host/a.qov", L"HTTP://host/a.qov", L"ftp://host/a.qov",
+                               L"FILE://C:/rec/a.qov", L"file:///C:/a.qov", L"QOVS://127.0.0.1:8000/live",
+                               L"svn+ssh://h/x", L"x-y.z:1"})
+        EXPECT_TRUE(IsURLLocator(url)) << url;
+    for (const wchar_t* path : {L"", L"a.qov", L"rec one.qov", L"C:\\rec\\a.qov", L"c:a.qov", L"\\\\host\\s\\a.qov",
+                                L"..\\a.qov", L"1http://host/a.qov", L"http", L":a", L"\u00E4bc://x"})
+        EXPECT_FALSE(IsURLLocator(path)) << path;
+}
+
 TEST(AppCore, ListKeepsNewestFirstAndComparesWithoutCase)
 {
-    TMRUList list;
+    TMRUList list(GbkLead);
     for (int i = 1; i <= 10; ++i)
         list.Add("f" + std::to_string(i), 10);
     list.Add("f11", 10);  // eleventh: first, the oldest goes
@@ -61,10 +75,10 @@ TEST(AppCore, ListKeepsNewestFirstAndComparesWithoutCase)
     EXPECT_FALSE(list.Trim(3));
 
     // GBK characters 0xE1 0x68 and 0xE1 0x48: their trail bytes are not letters.
-    EXPECT_FALSE(SameNameIgnoringCase("\xE1\x68.qov", "\xE1\x48.qov"));
-    EXPECT_TRUE(SameNameIgnoringCase("\xE1\x68.QOV", "\xE1\x68.qov"));
+    EXPECT_FALSE(SameNameIgnoringCase("\xE1\x68.qov", "\xE1\x48.qov", GbkLead));
+    EXPECT_TRUE(SameNameIgnoringCase("\xE1\x68.QOV", "\xE1\x68.qov", GbkLead));
 
-    TMRUList stored;
+    TMRUList stored(GbkLead);
     stored.AddStoredLines({"F0=a=b", "F1=", "junk", "F2=c"});
     EXPECT_EQ(stored.Names(), (std::vector<std::string>{"a=b", "c"}));
 }
@@ -73,17 +87,35 @@ TEST(AppCore, ShorteningCutsFoldersFromTheFront)
 {
     auto chars = [](const std::string& text) { return static_cast<int>(text.size()); };
     const std::string name = "C:\\Videos\\2026\\December\\lesson.qov";
-    EXPECT_EQ(ShortenName(name, 100, chars), name);
-    EXPECT_EQ(ShortenName(name, 31, chars), "C:\\...\\2026\\December\\lesson.qov");
-    EXPECT_EQ(ShortenName(name, 30, chars), "C:\\...\\December\\lesson.qov");
-    EXPECT_EQ(ShortenName(name, 20, chars), "C:\\...\\lesson.qov");
-    EXPECT_EQ(ShortenName(name, 16, chars), "...\\lesson.qov");
-    EXPECT_EQ(ShortenName(name, 1, chars), "lesson.qov");  // nothing left to cut
-    EXPECT_EQ(ShortenName("C:x.qov", 1, chars), "x.qov");
+    EXPECT_EQ(ShortenName(name, 100, chars, GbkLead), name);
+    EXPECT_EQ(ShortenName(name, 31, chars, GbkLead), "C:\\...\\2026\\December\\lesson.qov");
+    EXPECT_EQ(ShortenName(name, 30, chars, GbkLead), "C:\\...\\December\\lesson.qov");
+    EXPECT_EQ(ShortenName(name, 20, chars, GbkLead), "C:\\...\\lesson.qov");
+    EXPECT_EQ(ShortenName(name, 16, chars, GbkLead), "...\\lesson.qov");
+    EXPECT_EQ(ShortenName(name, 1, chars, GbkLead), "lesson.qov");  // nothing left to cut
+    EXPECT_EQ(ShortenName("C:x.qov", 1, chars, GbkLead), "x.qov");
     // A colon counts as a folder break, so a long URL loses its scheme.
-    EXPECT_EQ(ShortenName("http://host/a/b.qov", 1, chars), "//host/a/b.qov");
+    EXPECT_EQ(ShortenName("http://host/a/b.qov", 1, chars, GbkLead), "//host/a/b.qov");
 
     // A trail byte with a backslash's value (0x5C) is not a folder break.
     const std::string gbk = "D:\\\xB1\x5C\xCE\xC4\\\xCA\x5C.qov";
-    EXPECT_EQ(ShortenName(gbk, 12, chars), "...\\\xCA\x5C.qov");
+    EXPECT_EQ(ShortenName(gbk, 12, chars, GbkLead), "...\\\xCA\x5C.qov");
+}
+
+// On a single-byte code page no byte leads a pair: an accented letter is one
+// character, so the letter after it still folds and the backslash after it
+// still parts folders.
+TEST(AppCore, SingleByteCodePageHasNoDoubleByteCharacters)
+{
+    EXPECT_TRUE(SameNameIgnoringCase("C:\\caf\xE9s.qov", "c:\\CAF\xE9S.QOV", NoLead));
+    EXPECT_FALSE(SameNameIgnoringCase("C:\\caf\xE9s.qov", "C:\\caf\xE9S.qov", GbkLead));
+    TMRUList list(NoLead);
+    list.Add("C:\\caf\xE9s.qov", 10);
+    list.Add("C:\\CAF\xE9S.qov", 10);
+    EXPECT_EQ(list.Names(), std::vector<std::string>{"C:\\caf\xE9s.qov"});
+
+    auto chars = [](const std::string& text) { return static_cast<int>(text.size()); };
+    const std::string name = "D:\\caf\xE9\\2026\\lesson.qov";
+    EXPECT_EQ(ShortenName(name, 22, chars, NoLead), "D:\\...\\2026\\lesson.qov");
+    EXPECT_EQ(ShortenName(name, 22, chars, GbkLead), "D:\\...\\lesson.qov");  // 0xE9 0x5C is one GBK character
 }

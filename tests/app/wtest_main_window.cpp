@@ -9,9 +9,12 @@
 #include <atomic>
 #include <thread>
 
+#include "OwnWindows.h"
+#include "TextPixels.h"
 #include "UnitMain.h"
 
 using namespace qov::app;
+using namespace qov::test;
 
 namespace {
 
@@ -142,11 +145,11 @@ TEST_F(MainWindow, MenuCommandsAndCheckMarks)
     ASSERT_EQ(GetMenuItemCount(bar), 2);
     EXPECT_EQ(GetMenuItemCount(Form->miFile()), 6);
     EXPECT_EQ(GetMenuItemCount(Form->miControl()), 5);  // the hidden item is left out
-    char caption[64] = "";
-    GetMenuStringA(bar, 1, caption, sizeof caption, MF_BYPOSITION);
-    EXPECT_STREQ(caption, "控制");
-    GetMenuStringA(Form->miControl(), cmPlay, caption, sizeof caption, MF_BYCOMMAND);
-    EXPECT_STREQ(caption, "播放\tCtrl+P");
+    wchar_t caption[64] = L"";
+    GetMenuStringW(bar, 1, caption, 64, MF_BYPOSITION);
+    EXPECT_STREQ(caption, L"控制");
+    GetMenuStringW(Form->miControl(), cmPlay, caption, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(caption, L"播放\tCtrl+P");
     for (UINT id : {cmPlay, cmPause, cmStop, cmScanForward, cmClose})
         SendMessageA(Form->Handle(), WM_COMMAND, id, 0);
     EXPECT_EQ(Control->Calls,
@@ -209,19 +212,62 @@ TEST_F(MainWindow, CommandLineOpensOnceAtTheFirstShowing)
     }
 }
 
+// A relative name would open nothing once the working folder changed (the
+// open-file dialog changes it): local paths open by their full names, URLs
+// as they were given.
+TEST_F(MainWindow, LocalPathsOpenByTheirFullNamesAndURLsAsGiven)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, folder), 0u);
+    std::wstring here(folder);
+    if (here.back() != L'\\')
+        here += L'\\';
+    int count = 0;
+    wchar_t** split = CommandLineToArgvW(L"QovPlayer.exe rec  one.qov", &count);
+    Make({split + 1, split + count});
+    LocalFree(split);
+    Form->Show(SW_SHOWNORMAL);
+    Pump();
+    const std::vector<std::wstring> urls = {L"http://host/a.qov", L"FILE://C:/rec/a.qov", L"ftp://host/b.qov",
+                                            L"QOVS://127.0.0.1:8000/live"};
+    for (const auto& url : urls)
+        Form->OpenLocator(url);
+    Form->OpenLocator(L"..\\up.qov");
+    Form->OpenLocator(L"C:\\rec\\sub\\..\\b.qov");
+    std::vector<std::wstring> expected = {here + L"rec one.qov"};
+    expected.insert(expected.end(), urls.begin(), urls.end());
+    wchar_t up[MAX_PATH];
+    GetFullPathNameW(L"..\\up.qov", MAX_PATH, up, nullptr);
+    expected.push_back(up);
+    expected.push_back(L"C:\\rec\\b.qov");
+    EXPECT_EQ(Control->Opened, expected);
+    EXPECT_NE(std::wstring(up).find(L":\\"), std::wstring::npos);
+
+    // A recent-files entry stored relative by an earlier version opens by
+    // its full name too.
+    Control->FURL = L"old.qov";
+    Control->Fire(vpOpened);
+    SendMessageA(Form->Handle(), WM_COMMAND, TMRUFileList::DefaultFirstCommandId, 0);
+    EXPECT_EQ(Control->Opened.back(), here + L"old.qov");
+}
+
 TEST_F(MainWindow, UrlDialogIsReusedAndCancelOpensNothing)
 {
     Make();
     TfrmURL dialog(Form->Handle());
     Form->SetURLDialog(&dialog);
-    // Answers the dialog from another thread once it shows.
-    auto answer = [](const char* text, UINT button) {
-        return std::thread([=] {
+    // Answers the dialog from another thread once it shows, and keeps its caption.
+    std::wstring caption;
+    auto answer = [&caption](const char* text, UINT button) {
+        return std::thread([=, &caption] {
             HWND found = nullptr;
-            for (int i = 0; i < 500 && !(found && IsWindowVisible(found)); ++i) {
+            for (int i = 0; i < 3000 && !(found && IsWindowVisible(found)); ++i) {
                 Sleep(10);
-                found = FindWindowA("TfrmURL", "打开");
+                found = FindOwnWindow("TfrmURL");
             }
+            wchar_t title[32] = L"";
+            GetWindowTextW(found, title, 32);
+            caption = title;
             if (text)
                 SetWindowTextA(GetDlgItem(found, 100), text);
             PostMessageA(found, WM_COMMAND, button, 0);
@@ -230,11 +276,12 @@ TEST_F(MainWindow, UrlDialogIsReusedAndCancelOpensNothing)
     auto thread = answer("http://host/a.qov", IDOK);
     SendMessageA(Form->Handle(), WM_COMMAND, cmOpenURL, 0);
     thread.join();
+    EXPECT_EQ(caption, L"打开");
     thread = answer(nullptr, IDCANCEL);
     SendMessageA(Form->Handle(), WM_COMMAND, cmOpenURL, 0);
     thread.join();
     EXPECT_EQ(Control->Opened, std::vector<std::wstring>{L"http://host/a.qov"});
-    EXPECT_EQ(dialog.Text(), "http://host/a.qov");
+    EXPECT_EQ(dialog.Text(), L"http://host/a.qov");
     EXPECT_FALSE(IsWindowVisible(dialog.Handle()));
     Form->SetURLDialog(nullptr);
 }
@@ -279,6 +326,7 @@ TEST_F(MainWindow, FailingReadsAreReportedOnceAndDoNotReenter)
 
 TEST_F(MainWindow, ControlThatCannotBeMadeFailsTheWindow)
 {
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\My Application");
     EXPECT_THROW(TfrmMain([](HWND, TPlayStateHandler) -> std::unique_ptr<IPlayerControl> {
                      throw EControlError("Class not registered");
                  },
@@ -291,4 +339,63 @@ TEST_F(MainWindow, ControlThatCannotBeMadeFailsTheWindow)
         GetWindowThreadProcessId(w, &process);
         EXPECT_NE(process, GetCurrentProcessId());
     }
+    // The recent-files list never loaded, so nothing was stored for it.
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\My Application", 0, KEY_READ, &key), ERROR_SUCCESS);
+    if (key)
+        RegCloseKey(key);
+}
+
+// The menu bar and the URL dialog show their Chinese texts as a wide call
+// draws them in the same font, whatever the system's code page (the tests'
+// Wine has a Western one): 文件, 控制 and 确定, not their GBK bytes read as
+// Latin letters, and not boxes for want of a Chinese font.
+TEST_F(MainWindow, ChineseTextsReadAsChineseOnTheScreen)
+{
+    Make();
+    Form->Show(SW_SHOWNORMAL);
+    Pump();
+    HWND window = Form->Handle();
+    RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+    HFONT menuFont = CreateFontIndirectW(&metrics.lfMenuFont);
+    EXPECT_TRUE(DistinctGlyphs(menuFont, L"文件控制确定"))
+        << "no font with Chinese glyphs behind the menu font: scripts/wine-prefix.sh links one";
+
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    HDC dc = GetWindowDC(window);
+    const wchar_t* const captions[] = {L"文件", L"控制"};
+    for (int i = 0; i < 2; ++i) {
+        RECT item{};
+        ASSERT_TRUE(GetMenuItemRect(window, GetMenu(window), static_cast<UINT>(i), &item));
+        OffsetRect(&item, -frame.left, -frame.top);
+        const TPixels shown = ReadPixels(dc, item);
+        const COLORREF back = Background(shown);
+        const TPixels drawn = DrawWideText(menuFont, captions[i], shown.Width, shown.Height, back,
+                                           GetSysColor(COLOR_MENUTEXT));
+        EXPECT_EQ(InkBlock(shown, back), InkBlock(drawn, back))
+            << "menu " << i << Picture(InkBlock(shown, back), back) << Picture(InkBlock(drawn, back), back);
+    }
+    ReleaseDC(window, dc);
+    DeleteObject(menuFont);
+
+    TfrmURL dialog(window);
+    ShowWindow(dialog.Handle(), SW_SHOWNA);
+    UpdateWindow(dialog.Handle());
+    HWND ok = GetDlgItem(dialog.Handle(), IDOK);
+    RECT inside{};
+    GetClientRect(ok, &inside);
+    InflateRect(&inside, -3, -3);  // the default button's frame and edges
+    dc = GetDC(ok);
+    const TPixels shown = ReadPixels(dc, inside);
+    ReleaseDC(ok, dc);
+    const COLORREF back = Background(shown);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(ok, WM_GETFONT, 0, 0));
+    const TPixels drawn = DrawWideText(font, L"确定", shown.Width, shown.Height, back, GetSysColor(COLOR_BTNTEXT));
+    EXPECT_EQ(InkBlock(shown, back), InkBlock(drawn, back))
+        << Picture(InkBlock(shown, back), back) << Picture(InkBlock(drawn, back), back);
+    EXPECT_TRUE(DistinctGlyphs(font, L"确定取消"));
 }

@@ -265,3 +265,43 @@ TEST_F(MRUMenu, IniFileKeepsNamesByteForByte)
     EXPECT_EQ(Caption(File, 3), "&1 " + gbk);
     DeleteFileA(ini.c_str());
 }
+
+// The component's own defaults name "\Software\My Application": a list that
+// was never loaded (its owner failed before setting the key) stores nothing.
+TEST_F(MRUMenu, OnlyALoadedListIsSavedAtItsEnd)
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\My Application");
+    {
+        TMRUFileList mru;
+        ASSERT_TRUE(mru.AutoSave());
+        mru.AddMRUItem("never-loaded.qov");
+    }
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\My Application"));
+    {
+        TMRUFileList mru;
+        mru.SetAutoSaveName(std::string("\\") + TestPath);
+        mru.Loaded();
+        mru.AddMRUItem("loaded.qov");
+    }
+    TTestList stored;
+    ASSERT_TRUE(stored.LoadMRUList());
+    EXPECT_EQ(stored.List().Names(), std::vector<std::string>{"loaded.qov"});
+}
+
+// Lead bytes are the system code page's: on a single-byte code page an
+// accented letter is one character, and the letter after it still folds.
+TEST_F(MRUMenu, NamesFollowTheSystemCodePage)
+{
+    CPINFO info{};
+    ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
+    if (info.MaxCharSize != 1)
+        GTEST_SKIP() << "the system code page " << GetACP() << " is double-byte";
+    TTestList mru;
+    mru.SetMaximum(10);
+    mru.SetMaxCaptionWidth(0);
+    mru.SetFileMenu(TMenuHost{Bar, File, 0});
+    mru.AddMRUItem("C:\\caf\xE9s.qov");
+    mru.AddMRUItem("C:\\CAF\xE9S.qov");
+    EXPECT_EQ(mru.List().Names(), std::vector<std::string>{"C:\\caf\xE9s.qov"});
+    EXPECT_EQ(GetMenuItemCount(File), 2 + 1 + 1);
+}

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "ControlWindows.h"
 #include "MiscHead.h"
 #include "NailsFixtures.h"
 #include "QovWriter.h"
@@ -41,13 +42,22 @@ std::wstring SaveRecording(const std::string& name, uint32_t duration, uint32_t 
     return std::wstring(text.begin(), text.end());
 }
 
-BOOL CALLBACK FindStrip(HWND window, LPARAM param)
+BOOL CALLBACK MatchClass(HWND window, LPARAM param)
 {
+    auto* search = reinterpret_cast<qov::test::TWindowSearch*>(param);
     char cls[32] = "";
     GetClassNameA(window, cls, sizeof cls);
-    if (!strcmp(cls, "QovNailsFrame"))
-        *reinterpret_cast<HWND*>(param) = window;
+    if (!strcmp(cls, search->ClassName))
+        search->Found = window;
     return TRUE;
+}
+
+// A window of this class among parent's descendants (the last one found).
+HWND FindChildOfClass(HWND parent, const char* className)
+{
+    qov::test::TWindowSearch search{className, nullptr};
+    EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
 }
 
 class WindowPlaying : public testing::Test {
@@ -135,15 +145,51 @@ TEST_F(WindowPlaying, ThumbPreviewsWithoutSeekingAndReleaseSeeks)
 
 TEST_F(WindowPlaying, ArrowStepsTheBarAndThenSeeks)
 {
-    OpenPlaying(SaveRecording("arrow.qov", 10000, 10000));
+    // Long enough that playing has not reached the bar's 11 % when the arrow
+    // is clicked, however slowly the test gets there.
+    OpenPlaying(SaveRecording("arrow.qov", 100000, 100000));
     // The bar at 10; the scroll bar's arrow click and the end of scrolling
     // come before the timer's next tick.
     SetScrollPos(Form->sb(), SB_CTL, 10, TRUE);
     Scroll(SB_LINERIGHT);
     EXPECT_EQ(Bar(), 11);
-    EXPECT_LT(Player().CurrentPosition(), 1100);
+    EXPECT_LT(Player().CurrentPosition(), 11000);
     Scroll(SB_ENDSCROLL);
-    EXPECT_TRUE(PlaysFrom(1100)) << Player().CurrentPosition();
+    EXPECT_TRUE(PlaysFrom(11000)) << Player().CurrentPosition();
+    EXPECT_TRUE(Reports.empty()) << Reports.front();
+}
+
+// Paused, the bar moved to 50: the position stays there (the bar does not
+// spring back on the next ticks), and Play goes on from it at once.
+TEST_F(WindowPlaying, BarSeekWhilePausedMovesThePositionAndPlayGoesOnFromIt)
+{
+    OpenPlaying(SaveRecording("paused_bar.qov", 90000, 90000));
+    ASSERT_TRUE(WaitFor([&] { return Player().CurrentPosition() >= 1000; }));
+    Command(cmPause);
+    ASSERT_TRUE(WaitFor([&] { return Player().Status() == vpPaused; }));
+    HWND frame = FindChildOfClass(Form->Handle(), "TDetailFrame");
+    ASSERT_NE(frame, nullptr);
+    RECT area;
+    GetClientRect(frame, &area);
+    auto picture = [&] { return qov::test::ReadWindowPixels(frame, 0, 0, area.right, area.bottom); };
+    const auto before = picture();
+
+    Scroll(SB_THUMBPOSITION, 50);
+    Scroll(SB_ENDSCROLL);
+    EXPECT_TRUE(WaitFor([&] { return Player().CurrentPosition() == 45000; })) << Player().CurrentPosition();
+    WaitFor([] { return false; }, 600);  // several ticks of the refresh timer
+    EXPECT_EQ(Player().CurrentPosition(), 45000);
+    EXPECT_EQ(Bar(), 50);
+    EXPECT_EQ(Text(Form->labTime()), "  " + IntToTime(45) + " / " + IntToTime(90) + "  ");
+    const auto seeked = picture();
+    EXPECT_NE(seeked, before) << "the seek drew the target's frame";
+
+    Command(cmPlay);
+    ASSERT_TRUE(WaitFor([&] { return Player().Status() == vpPlaying; }));
+    EXPECT_TRUE(PlaysFrom(45000)) << Player().CurrentPosition();
+    ASSERT_TRUE(WaitFor([&] { return Player().CurrentPosition() >= 46300; })) << Player().CurrentPosition();
+    WaitFor([] { return false; }, 200);
+    EXPECT_NE(picture(), seeked) << "the picture moved on with the clock";
     EXPECT_TRUE(Reports.empty()) << Reports.front();
 }
 
@@ -188,10 +234,10 @@ TEST_F(WindowPlaying, ThumbnailClickMovesNothing)
     OpenPlaying(std::wstring(folder.begin(), folder.end()) + L"rec.qov");
     HWND strip = nullptr;
     ASSERT_TRUE(WaitFor([&] {
-        EnumChildWindows(Form->Handle(), FindStrip, reinterpret_cast<LPARAM>(&strip));
+        strip = FindChildOfClass(Form->Handle(), "QovNailsFrame");
         return strip && IsWindowVisible(strip);
     }));
-    ASSERT_TRUE(WaitFor([&] { return Player().CurrentPosition() > 3000; }, 8000));
+    ASSERT_TRUE(WaitFor([&] { return Player().CurrentPosition() > 3000; }, 20000));
     // The first nail (0 s) stands at (10, 10), 64 pixels square.
     const int32_t before = Player().CurrentPosition();
     SendMessageA(strip, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(42, 42));

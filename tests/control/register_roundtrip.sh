@@ -13,7 +13,7 @@ source "$here/cmake/wine-arch.sh"
 arch="$(qov_pe_arch "$bin/QovPlayer.ocx")"
 export QOV_ARCH="$arch"
 source_prefix="${QOV_WINEPREFIX:-$(qov_default_prefix "$arch")}"
-# Beside the build, on the prefix's file system (the copy is made of hard links).
+# Beside the build.
 scratch="$(cd "$(mktemp -d "$bin/../qov_register.XXXXXX")" && pwd)"
 cleanup() {
   (QOV_WINEPREFIX="$scratch/prefix" qov_wine_env "$arch" && "$WINESERVER" -k >/dev/null 2>&1) || true
@@ -21,14 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The prefix shares its files by hard links; the registry files, which the
-# scratch wineserver rewrites, are copies.
-cp -al "$source_prefix" "$scratch/prefix"
-for f in system.reg user.reg userdef.reg; do
-  rm -f "$scratch/prefix/$f"
-  cp "$source_prefix/$f" "$scratch/prefix/$f"
-done
-rm -f "$scratch/prefix/wineserver"
+# A copy of the test prefix, in which the other tests go on meanwhile.
+qov_copy_prefix "$source_prefix" "$scratch/prefix"
 
 folder="$scratch/Qov Player Folder"
 mkdir -p "$folder"

@@ -133,13 +133,14 @@ TEST(NailsRecord, PictureKindsByExtension)
 
 TEST(NailsList, HostileListsKeepWhatCameBeforeTheBadLine)
 {
-    // A million lines: still 120 entries, the last line's among them.
+    // A million lines: still 120 entries, the last line read among them
+    // (only the first 65,536 lines are read).
     std::string big;
     for (int i = 0; i < 1000000; ++i)
         big += std::to_string(i) + "000=p.jpg\n";
     const auto e = EntriesOf(big);
     ASSERT_EQ(e.size(), 120u);
-    EXPECT_EQ(e.back().Seconds, 999999);
+    EXPECT_EQ(e.back().Seconds, kMaxNailsListLines - 1);
     // NUL bytes: in a value the line is skipped, in a name the reading ends.
     const std::string nul(1, '\0');
     EXPECT_EQ(EntriesOf("0=a.jpg\n1000=b" + nul + ".jpg\n2000=c.jpg\n3" + nul + "0=d.jpg\n4000=e.jpg\n").size(), 2u);
@@ -149,4 +150,104 @@ TEST(NailsList, HostileListsKeepWhatCameBeforeTheBadLine)
     EXPECT_EQ(g[0].Path, "C:\\rec\\nails\\\xCB\xF5\xC2\xD4.jpg");
     EXPECT_TRUE(EntriesOf("").empty());
     EXPECT_TRUE(EntriesOf("\r\n\r\n").empty());
+}
+
+TEST(NailsHostileValues, LongAndDeepValuesAreRefusedWhereverTheyAreUsed)
+{
+    std::string deep16k;
+    while (deep16k.size() < 16384)
+        deep16k += "a\\";
+    deep16k += "x.jpg";
+    std::string tenThousand;
+    for (int i = 0; i < 10000; ++i)
+        tenThousand += "a\\";
+    tenThousand += "x.jpg";
+    const std::string long16k = std::string(16384, 'x') + ".jpg";
+    std::string local;
+    for (const std::string& bad : {deep16k, tenThousand, long16k}) {
+        EXPECT_FALSE(SafeNailValue(bad)) << bad.size();
+        EXPECT_FALSE(NailDownloadPath("C:\\t\\", bad, &local)) << bad.size();
+        TNailsList list;
+        list.Load("0=" + bad + "\n1000=ok.jpg\n");
+        EXPECT_EQ(list.PictureValues(), (std::vector<std::string>{"ok.jpg"}));
+        ASSERT_EQ(list.Entries("C:\\rec\\").size(), 1u);
+    }
+    // 32 parts are a picture's folders and name; 33 are too many.
+    std::string parts32;
+    for (int i = 0; i < 31; ++i)
+        parts32 += "d\\";
+    EXPECT_TRUE(SafeNailValue(parts32 + "x.jpg"));
+    EXPECT_FALSE(SafeNailValue("d\\" + parts32 + "x.jpg"));
+    EXPECT_FALSE(SafeNailValue("d/" + parts32 + "x.jpg"));
+    // 2048 characters fit a value; the path built from it must fit as well.
+    const std::string longest = std::string(2044, 'x') + ".jpg";
+    EXPECT_TRUE(SafeNailValue(longest));
+    EXPECT_FALSE(SafeNailValue(longest + "x"));
+    EXPECT_FALSE(NailDownloadPath("C:\\t\\", longest, &local));
+    EXPECT_TRUE(NailDownloadPath("C:\\t\\", longest.substr(11), &local));
+    EXPECT_EQ(local.size(), 2048u);
+}
+
+TEST(NailsHostileValues, DeviceNamesAreRefusedInEveryPartAndForm)
+{
+    for (const char* device : {"CON", "prn", "Aux", "nUl", "COM1", "com9", "LPT1", "lPt9", "CONIN$", "conout$",
+                               "CLOCK$", "COM\xB9", "lpt\xB3"}) {
+        const std::string d = device;
+        for (const std::string& value : {d, d + ".jpg", d + ".tar.jpg", d + " .jpg", d + "  ", "sub\\" + d,
+                                         "sub\\" + d + ".bmp", d + "\\x.jpg", d + ".txt\\x.jpg", "a/" + d + "/x.jpg",
+                                         "a\\b\\" + d + "\\c\\x.jpg"}) {
+            EXPECT_FALSE(SafeNailValue(value)) << value;
+            std::string local;
+            EXPECT_FALSE(NailDownloadPath("C:\\t\\", value, &local)) << value;
+        }
+        TNailsList list;
+        list.Load("0=" + d + ".jpg\n1000=sub\\" + d + "\\x.jpg\n2000=ok.jpg\n");
+        EXPECT_EQ(list.PictureValues(), (std::vector<std::string>{"ok.jpg"})) << d;
+        EXPECT_EQ(list.Entries("C:\\rec\\").size(), 1u) << d;
+    }
+    // Names that only look like one are pictures like any other.
+    for (const char* fine : {"CONSOLE.jpg", "COM10.jpg", "com0.jpg", "LPT.jpg", "NULL.jpg", "xcon.jpg", "con1.jpg",
+                             "a.con", "sub\\auxiliary\\x.jpg"})
+        EXPECT_TRUE(SafeNailValue(fine)) << fine;
+    // Parts the system would change: trailing dots and blanks.
+    for (const char* bad : {"x.jpg.", "x.jpg ", "sub.\\x.jpg", "sub \\x.jpg", "...\\x.jpg"})
+        EXPECT_FALSE(SafeNailValue(bad)) << bad;
+}
+
+TEST(NailsHostileValues, DownloadPathsStayInThePictureFolder)
+{
+    std::string local;
+    ASSERT_TRUE(NailDownloadPath("C:\\t\\1_2\\", "sub/x.jpg", &local));
+    EXPECT_EQ(local, "C:\\t\\1_2\\nails\\sub\\x.jpg");
+    for (const char* bad : {"..\\x.jpg", "../x.jpg", "sub/../../x.jpg", "/x.jpg", "C:x.jpg", "x.jpg:stream", ""})
+        EXPECT_FALSE(NailDownloadPath("C:\\t\\", bad, &local)) << bad;
+    EXPECT_FALSE(NailDownloadPath("C:\\t\\", std::string("a\0.jpg", 6), &local));
+}
+
+TEST(NailsListLimits, ListsAreCutAtTheirLineAndByteLimits)
+{
+    // More lines than are read: the first 65,536 are kept, the last of them
+    // is the last entry.
+    std::string text = Lines(kMaxNailsListLines + 10, "\n");
+    TNailsList list;
+    list.Load(text);
+    EXPECT_TRUE(list.Cut());
+    ASSERT_EQ(list.Count(), kMaxNailsListLines);
+    const auto e = list.Entries("C:\\rec\\");
+    ASSERT_EQ(e.size(), 120u);
+    EXPECT_EQ(e.back().Seconds, kMaxNailsListLines - 1);
+    // Exactly as many: nothing is cut.
+    list.Load(Lines(kMaxNailsListLines, "\n"));
+    EXPECT_FALSE(list.Cut());
+    EXPECT_EQ(list.Count(), kMaxNailsListLines);
+    // The start of a longer text: the line the cut went through is dropped,
+    // whole lines are kept.
+    list.Load("0=a.jpg\r\n1000=b.jpg\r\n2000=c.j", true);
+    EXPECT_TRUE(list.Cut());
+    EXPECT_EQ(list.Count(), 2);
+    list.Load("0=a.jpg\n1000=b.jpg\n", true);
+    EXPECT_EQ(list.Count(), 2);
+    list.Load("0=a.jpg", true);
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_TRUE(list.Entries("C:\\").empty());
 }

@@ -8,13 +8,17 @@
 #include <ole2.h>
 #include <tlhelp32.h>
 
+#include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "ControlHost.h"
+#include "OwnWindows.h"
 #include "QovPlayerTLB.h"
 #include "RecordingFixtures.h"
 #include "SampleRecording.h"
 
+using qov::test::ErrorDescription;
 using qov::test::TControlHost;
 using qov::test::TVariant;
 
@@ -28,18 +32,6 @@ std::wstring Str(BSTR b)
     std::wstring s = b ? b : L"";
     SysFreeString(b);
     return s;
-}
-
-// The description of the thread's error info ("" without one).
-std::wstring ErrorDescription()
-{
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK)
-        return L"";
-    BSTR description = nullptr;
-    info->GetDescription(&description);
-    info->Release();
-    return Str(description);
 }
 
 // Opens a local recording and pumps until the control reaches want.
@@ -383,6 +375,175 @@ TEST_F(Automation, FontRoundTrip)
     EXPECT_EQ(size.int64, 120000);
     f->Release();
     font->Release();
+}
+
+// A popup menu's place on the screen, read by WatchMenu, which then ends it.
+struct TMenuSeen {
+    RECT Rect{-1000, -1000, -1000, -1000};
+    bool Found = false;
+};
+
+DWORD WINAPI WatchMenu(void* arg)
+{
+    auto* seen = static_cast<TMenuSeen*>(arg);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
+        if (HWND menu = qov::test::FindOwnWindow("#32768", nullptr, true)) {
+            GetWindowRect(menu, &seen->Rect);
+            seen->Found = true;
+            PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+            PostMessageA(menu, WM_CANCELMODE, 0, 0);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// A host's own font object: its size is whatever the host says (the
+// system's font object answers the size of the font it realised).
+class TFakeFont final : public IFont {
+public:
+    CY Size{};
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IFont) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = static_cast<IFont*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives on the test's stack
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override
+    {
+        *name = SysAllocString(L"Arial");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Size(CY* size) override
+    {
+        *size = Size;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Bold(BOOL* v) override { return *v = FALSE, S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Italic(BOOL* v) override { return *v = FALSE, S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Underline(BOOL* v) override { return *v = FALSE, S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Strikethrough(BOOL* v) override { return *v = FALSE, S_OK; }
+    HRESULT STDMETHODCALLTYPE get_Charset(SHORT* v) override { return *v = DEFAULT_CHARSET, S_OK; }
+    HRESULT STDMETHODCALLTYPE put_Name(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Size(CY) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Bold(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Italic(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Underline(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Strikethrough(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Weight(SHORT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Weight(SHORT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Charset(SHORT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_hFont(HFONT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Clone(IFont**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE IsEqual(IFont*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetRatio(LONG, LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE QueryTextMetrics(TEXTMETRICOLE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AddRefHfont(HFONT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ReleaseHfont(HFONT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHdc(HDC) override { return E_NOTIMPL; }
+};
+
+// Font sizes whose pixel height is out of range (none, negative, below one
+// pixel, beyond 32 bits, or overflowing when multiplied by the pixels per
+// inch) fail with the range error the other puts give; the font stays.
+TEST_F(Automation, FontSizesOutOfRangeFailWithTheRangeError)
+{
+    TFakeFont fake;
+    auto* f = reinterpret_cast<IFontDisp*>(static_cast<IFont*>(&fake));
+    const std::string before = SavedRecord(P);
+    struct Case {
+        const char* What;
+        int64_t Size;  // points x 10000
+        LONG Ppi;
+    };
+    const Case cases[] = {
+        {"zero", 0, 96},
+        {"negative", -120000, 96},
+        {"the smallest", INT64_MIN, 96},
+        {"below one pixel", 3000, 96},
+        {"1e14 points", 1000000000000000000LL, 96},
+        {"the largest", INT64_MAX, 96},
+        {"a height of 2^31, whose negation does not fit", 2147483648LL * 7500, 96},
+        {"overflowing by the pixels per inch", 1000000000000LL, 0x7FFFFFFF},
+    };
+    for (const Case& c : cases) {
+        fake.Size.int64 = c.Size;
+        ASSERT_HRESULT_SUCCEEDED(P->put_PixelsPerInch(c.Ppi));
+        EXPECT_TRUE(FAILED(P->put_Font(f))) << c.What;
+        EXPECT_EQ(ErrorDescription(), L"Range check error") << c.What;
+        ASSERT_HRESULT_SUCCEEDED(P->put_PixelsPerInch(96));
+        EXPECT_EQ(SavedRecord(P), before) << c.What;
+    }
+    // The bounds themselves: one pixel, and a size the pixels per inch of a
+    // printer takes.
+    for (const Case& c : {Case{"one pixel", 3750, 96}, Case{"72 points at 2400", 720000, 2400}}) {
+        fake.Size.int64 = c.Size;
+        ASSERT_HRESULT_SUCCEEDED(P->put_PixelsPerInch(c.Ppi));
+        EXPECT_HRESULT_SUCCEEDED(P->put_Font(f)) << c.What;
+    }
+    P->put_PixelsPerInch(96);
+    // A size that is not a number, or too large for a CY, never arrives: the
+    // system's font object refuses it.
+    IFontDisp* font = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(P->get_Font(&font));
+    for (double size : {std::nan(""), 1e300, -1e300}) {
+        DISPPARAMS params{};
+        TVariant value;
+        value.vt = VT_R8;
+        value.dblVal = size;
+        DISPID put = DISPID_PROPERTYPUT;
+        params.rgvarg = &value;
+        params.rgdispidNamedArgs = &put;
+        params.cArgs = params.cNamedArgs = 1;
+        EXPECT_TRUE(FAILED(font->Invoke(DISPID_FONT_SIZE, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr,
+                                        nullptr, nullptr)))
+            << size;
+    }
+    font->Release();
+}
+
+// The popup menu from the keyboard (-1, -1) opens at the form's top left
+// corner, from the mouse at the point given, on both architectures (LPARAM
+// is 64 bits wide on x86_64: the coordinates are what tells).
+TEST_F(Automation, ContextMenuOpensWhereItIsAskedFor)
+{
+    // Away from the screen's corner, where a menu at (-1, -1) would also land.
+    RECT was;
+    GetWindowRect(Host.Window(), &was);
+    SetWindowPos(Host.Window(), nullptr, 120, 90, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ASSERT_HRESULT_SUCCEEDED(Host.Activate(false));
+    const HWND form = Host.Ole().ControlWindow();
+    ASSERT_TRUE(form);
+    POINT corner{0, 0};
+    ClientToScreen(form, &corner);
+    ASSERT_EQ(corner.x, 120);
+
+    // Where the menu opened: a thread finds it, reads its place and ends it.
+    auto menuAt = [&](LPARAM lp) {
+        TMenuSeen seen;
+        HANDLE watcher = CreateThread(nullptr, 0, WatchMenu, &seen, 0, nullptr);
+        SendMessageA(form, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form), lp);
+        WaitForSingleObject(watcher, 15000);
+        CloseHandle(watcher);
+        EXPECT_TRUE(seen.Found);
+        TControlHost::Pump(100);
+        return POINT{seen.Rect.left, seen.Rect.top};
+    };
+    const POINT keyboard = menuAt(MAKELPARAM(0xFFFF, 0xFFFF));
+    EXPECT_EQ(keyboard.x, corner.x);
+    EXPECT_EQ(keyboard.y, corner.y);
+    const POINT whole = menuAt(static_cast<LPARAM>(-1));
+    EXPECT_EQ(whole.x, corner.x);
+    EXPECT_EQ(whole.y, corner.y);
+    const POINT mouse = menuAt(MAKELPARAM(300, 200));
+    EXPECT_EQ(mouse.x, 300);
+    EXPECT_EQ(mouse.y, 200);
+    SetWindowPos(Host.Window(), nullptr, was.left, was.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The popup menu: the form's Chinese captions (GBK) when the system's

@@ -5,12 +5,14 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ControlHost.h"
 #include "ControlWindows.h"
@@ -18,6 +20,7 @@
 #include "RecordingFixtures.h"
 #include "SampleRecording.h"
 #include "TestServices.h"
+#include "TextPixels.h"
 
 using namespace qov;
 using namespace qov::test;
@@ -104,6 +107,81 @@ TEST(InfoWindows, StatisticsWindowInsideTheControl)
     TControlHost::Pump(1500);
     EXPECT_EQ(Text(status, kLabSize), "-");
     p->Close();
+}
+
+// The statistics window's Chinese texts read as Chinese whatever the system's
+// code page ("当前时间：" and "媒体信息" stay Chinese among the English texts),
+// and no caption covers the value beside it, in the texts of either language.
+TEST(InfoWindows, StatisticsCaptionsReadAsChineseAndLeaveTheirValuesFree)
+{
+    TControlHost host;
+    ASSERT_HRESULT_SUCCEEDED(host.Create());
+    ASSERT_HRESULT_SUCCEEDED(host.Activate(false));
+    HWND form = FormOf(host.Player());
+    SendMessageA(form, WM_COMMAND, kStatus, 0);
+    HWND status = FindWindowExA(form, nullptr, "TfrmStatus", nullptr);
+    ASSERT_TRUE(status);
+    RedrawWindow(status, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+
+    struct TLabel {
+        HWND Window;
+        RECT Place;
+        std::wstring Text;
+        bool Value;
+    };
+    std::vector<TLabel> labels;
+    std::wstring mediaBox;
+    for (HWND child = GetWindow(status, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t cls[16] = {}, text[64] = {};
+        GetClassNameW(child, cls, 16);
+        GetWindowTextW(child, text, 64);
+        RECT r{};
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, status, reinterpret_cast<POINT*>(&r), 2);
+        const int id = GetDlgCtrlID(child);
+        if (!lstrcmpiW(cls, L"Static"))
+            labels.push_back({child, r, text, id >= 101 && id <= 108});
+        else if (r.top > 150 && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX)
+            mediaBox = text;
+    }
+    EXPECT_EQ(mediaBox, L"媒体信息");
+    ASSERT_EQ(labels.size(), 16u);
+    int values = 0;
+    for (const TLabel& caption : labels) {
+        if (caption.Value)
+            continue;
+        // The caption holds its whole text ...
+        HDC dc = GetDC(caption.Window);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(caption.Window, WM_GETFONT, 0, 0)));
+        SIZE size{};
+        GetTextExtentPoint32W(dc, caption.Text.c_str(), static_cast<int>(caption.Text.size()), &size);
+        SelectObject(dc, old);
+        ReleaseDC(caption.Window, dc);
+        EXPECT_LE(size.cx, caption.Place.right - caption.Place.left) << caption.Place.left << "," << caption.Place.top;
+        // ... and ends before the value of its row begins.
+        for (const TLabel& value : labels)
+            if (value.Value && value.Place.top == caption.Place.top) {
+                ++values;
+                EXPECT_LE(caption.Place.right, value.Place.left) << caption.Place.left << "," << caption.Place.top;
+            }
+    }
+    EXPECT_EQ(values, 8);
+
+    const auto current = std::find_if(labels.begin(), labels.end(),
+                                      [](const TLabel& l) { return l.Text == L"当前时间："; });
+    ASSERT_NE(current, labels.end());
+    HDC dc = GetDC(current->Window);
+    RECT inside{};
+    GetClientRect(current->Window, &inside);
+    const TPixels shown = ReadPixels(dc, inside);
+    ReleaseDC(current->Window, dc);
+    const COLORREF back = Background(shown);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(current->Window, WM_GETFONT, 0, 0));
+    EXPECT_TRUE(DistinctGlyphs(font, L"当前时间媒体信息"));
+    const TPixels drawn = DrawWideText(font, current->Text, shown.Width, shown.Height, back,
+                                       GetSysColor(COLOR_WINDOWTEXT));
+    EXPECT_EQ(InkBlock(shown, back), InkBlock(drawn, back))
+        << Picture(InkBlock(shown, back), back) << Picture(InkBlock(drawn, back), back);
 }
 
 TEST(InfoWindows, AboutBoxIsModalToTheHostWindow)

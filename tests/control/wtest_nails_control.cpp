@@ -339,3 +339,95 @@ TEST_F(NailsControl, ClosingOrDestroyingDuringAStalledPictureReturnsAtOnce)
     Host.Destroy();
     EXPECT_LT(GetTickCount() - start, 1000u);
 }
+
+TEST_F(NailsControl, AHiddenControlLaysItsStripOutAndAShrinkKeepsThePicturesRoom)
+{
+    const std::string folder = RecordingFolder(ScratchDir(), "ctlhidden", 3, "nails\\");
+    ASSERT_NO_FATAL_FAILURE(Make(false));
+    // A page in a background tab: the container is hidden while the nails come.
+    HWND container = Host.Window();
+    ShowWindow(container, SW_HIDE);
+    ASSERT_NO_FATAL_FAILURE(Open(folder + "rec.qov", vpOpened));
+    ASSERT_TRUE(WaitUntil([&] { return Strip() && Click(2) == 2; }, 15000));
+    HWND splitter = Splitter();
+    ASSERT_NE(splitter, nullptr);
+    TControlHost::Pump(300);
+    EXPECT_EQ(Splitter(), splitter);
+    ShowWindow(container, SW_SHOWNOACTIVATE);
+    TControlHost::Pump(100);
+    ASSERT_TRUE(Shown());
+    auto heights = [&](int* strip, int* detail) {
+        RECT s{}, d{}, p{};
+        GetWindowRect(Strip(), &s);
+        GetWindowRect(FindWindowExA(Form, nullptr, "TDetailFrame", nullptr), &d);
+        GetWindowRect(Splitter(), &p);
+        *strip = s.bottom - s.top;
+        *detail = d.bottom - d.top;
+        EXPECT_EQ(p.bottom, s.top);
+        EXPECT_EQ(d.bottom, p.top);
+    };
+    int strip = 0, detail = 0;
+    heights(&strip, &detail);
+    EXPECT_EQ(strip, 63);
+    EXPECT_EQ(detail, 400 - 63 - 2);
+
+    // 60 pixels high: the picture keeps 30 of them, the strip takes the rest.
+    Host.Ole().Move(RECT{0, 0, 450 + kScrollBar, 60});
+    TControlHost::Pump(100);
+    heights(&strip, &detail);
+    EXPECT_EQ(detail, 30);
+    EXPECT_EQ(strip, 60 - 30 - 2);
+    // Back to 400: the strip is as high as before.
+    Host.Ole().Move(RECT{0, 0, 450 + kScrollBar, 400});
+    TControlHost::Pump(100);
+    heights(&strip, &detail);
+    EXPECT_EQ(strip, 63);
+}
+
+// A sink that re-enters the control from OnSkip: it closes it, opens another
+// recording (the strip is emptied under the click) or lets go of it (the
+// strip goes with the control). The host survives each, and the control says
+// what is open.
+TEST_F(NailsControl, ASinkThatReentersFromOnSkipLeavesTheHostAlive)
+{
+    const std::string folder = RecordingFolder(ScratchDir(), "ctlskipreenter", 3, "nails\\");
+    const std::string other = RecordingFolder(ScratchDir(), "ctlskipother", 2, "nails\\");
+    for (int act = 0; act < 3; ++act) {
+        SCOPED_TRACE(act);
+        ASSERT_NO_FATAL_FAILURE(Make(false));
+        ASSERT_NO_FATAL_FAILURE(Open(folder + "rec.qov", vpOpened));
+        ASSERT_TRUE(WaitNails(2));
+        const HWND strip = Strip();
+        bool acted = false;
+        Host.SetHook([&](DISPID id, DISPPARAMS*) {
+            if (id != kOnSkip || acted)
+                return;
+            acted = true;
+            if (act == 0) {
+                EXPECT_HRESULT_SUCCEEDED(P->Close());
+            } else if (act == 1) {
+                BSTR b = SysAllocString(Wide(other + "rec.qov").c_str());
+                EXPECT_HRESULT_SUCCEEDED(P->Open(b));
+                SysFreeString(b);
+            } else {
+                Host.Destroy();
+            }
+        });
+        const POINT at = Centre(1, Columns());
+        SendMessageA(strip, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        SendMessageA(strip, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+        ASSERT_TRUE(acted);
+        TControlHost::Pump(200);
+        Host.SetHook(nullptr);
+        if (act == 2) {
+            EXPECT_FALSE(IsWindow(strip));
+            EXPECT_FALSE(IsWindow(Form));
+            continue;
+        }
+        EXPECT_EQ(StatusOf(P), act == 0 ? vpClosed : vpOpened);
+        if (act == 1) {
+            EXPECT_TRUE(WaitNails(1));
+        }
+        Host.Destroy();
+    }
+}

@@ -9,6 +9,7 @@
 #include "NailsList.h"
 #include "RecordingFixtures.h"
 #include "UnitBottom.h"
+#include "UnitLog.h"
 
 using namespace qov;
 using namespace qov::test;
@@ -33,7 +34,7 @@ struct StripRig {
     bool Load(const std::string& folder, int expected)
     {
         Strip->LoadFromFolder(folder);
-        return PumpUntil([&] { return Strip->Reader()->Finished() && Strip->Count() >= expected; }, 10000);
+        return PumpUntil([&] { return Strip->Reader()->Finished() && Strip->Count() >= expected; }, 30000);
     }
     void Click(const TNail* nail)
     {
@@ -54,6 +55,32 @@ struct StripRig {
     std::unique_ptr<TNailsFrame> Strip;
     std::vector<int32_t> Skips;
 };
+
+RECT WindowIn(HWND window, HWND parent)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// Today's daily log, as far as it is written.
+std::string TodaysLog()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char name[32];
+    wsprintfA(name, "\\%04d-%02d-%02d.log", now.wYear, now.wMonth, now.wDay);
+    return FileText(Log().LogFolder() + name);
+}
+
+size_t Occurrences(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
 
 } // namespace
 
@@ -119,7 +146,7 @@ TEST(NailsStrip, ShortListsBadValuesAndBadPictures)
     WriteWholeFile(folder + "nails.xml", "0=p0.jpg\n1000=missing.jpg\n2000=x.png\n3000=cut.jpg\n4000=text.bmp\n"
                                          "5000=..\\evil.jpg\n6000=p2.jpg\n");
     rig.Strip->LoadFromFolder(folder);
-    ASSERT_TRUE(PumpUntil([&] { return rig.Strip->Reader()->Finished(); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return rig.Strip->Reader()->Finished(); }, 30000));
     PumpFor(200);
     ASSERT_EQ(rig.Strip->Count(), 2);
     EXPECT_EQ(rig.Strip->Nail(1)->Seconds(), 6);
@@ -141,7 +168,7 @@ TEST(NailsStrip, ShortListsBadValuesAndBadPictures)
     // No list: nothing shows.
     const std::string empty = rig.Folder("none");
     rig.Strip->LoadFromFolder(empty);
-    ASSERT_TRUE(PumpUntil([&] { return rig.Strip->Reader()->Finished(); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return rig.Strip->Reader()->Finished(); }, 30000));
     PumpFor(100);
     EXPECT_FALSE(rig.Strip->Visible());
 }
@@ -352,4 +379,106 @@ TEST(NailsStrip, ResizeMovesNailsOnePerRoundTripAndRestarts)
     rig.Click(rig.Strip->Nail(1));
     rig.Click(rig.Strip->Nail(1));
     EXPECT_EQ(rig.Skips, (std::vector<int32_t>{1, 1}));
+}
+
+TEST(NailsStrip, AStripInAHiddenHostIsSizedOnceAndShowsWithIt)
+{
+    // A page in a background tab: the host is hidden while the nails come.
+    StripRig rig(450, 200);
+    rig.Strip->SetStripHeight(100);
+    ShowWindow(rig.Host.Handle(), SW_HIDE);
+    const std::string folder = rig.Folder("hidden");
+    WriteNailsRecording(folder, 1, 1000, "nails\\");
+    ASSERT_TRUE(rig.Load(folder, 1));
+    HWND splitter = rig.Strip->SplitterHandle();
+    ASSERT_NE(splitter, nullptr);
+    EXPECT_TRUE(rig.Strip->Visible());
+    EXPECT_FALSE(IsWindowVisible(rig.Strip->Handle()));
+    // Further nails keep the strip and its splitter as they are.
+    ASSERT_TRUE(rig.Strip->AddNail(folder + "nails\\p0.bmp", 5));
+    ASSERT_TRUE(rig.Strip->AddNail(folder + "nails\\p0.bmp", 6));
+    EXPECT_EQ(rig.Strip->SplitterHandle(), splitter);
+    const RECT strip = WindowIn(rig.Strip->Handle(), rig.Host.Handle());
+    EXPECT_EQ(strip.bottom, 200);
+    EXPECT_EQ(strip.bottom - strip.top, 100);
+    EXPECT_EQ(strip.right - strip.left, 450 + kScrollBar);
+    EXPECT_EQ(WindowIn(splitter, rig.Host.Handle()).bottom, strip.top);
+
+    ShowWindow(rig.Host.Handle(), SW_SHOWNOACTIVATE);
+    PumpFor(100);
+    EXPECT_TRUE(IsWindowVisible(rig.Strip->Handle()));
+    EXPECT_TRUE(IsWindowVisible(splitter));
+    const RECT shown = WindowIn(rig.Strip->Handle(), rig.Host.Handle());
+    EXPECT_TRUE(EqualRect(&shown, &strip));
+    EXPECT_EQ(rig.Strip->Count(), 3);
+}
+
+TEST(NailsStrip, AShrinkGivesThePictureItsRoomBack)
+{
+    StripRig rig(450, 300);
+    const std::string folder = rig.Folder("shrink");
+    WriteNailsRecording(folder, 2, 1000, "nails\\");
+    ASSERT_TRUE(rig.Load(folder, 2));
+    const int width = 450 + kScrollBar;
+    // Dragged as high as it goes: the picture keeps its least height.
+    rig.Strip->SetStripHeight(1000);
+    RECT rest = rig.Strip->AlignBottom(RECT{0, 0, width, 300});
+    EXPECT_EQ(rest.bottom - rest.top, kPictureMinHeight);
+    // Smaller: the strip gives way, the picture keeps its room.
+    rig.Strip->SetStripHeight(250);
+    rest = rig.Strip->AlignBottom(RECT{0, 0, width, 100});
+    EXPECT_EQ(rest.bottom, kPictureMinHeight);
+    RECT strip = WindowIn(rig.Strip->Handle(), rig.Host.Handle());
+    EXPECT_EQ(strip.top, kPictureMinHeight + kNailsSplitterHeight);
+    EXPECT_EQ(strip.bottom, 100);
+    rest = rig.Strip->AlignBottom(RECT{0, 0, width, 20});
+    EXPECT_EQ(rest.bottom, 20 - kNailsSplitterHeight);
+    EXPECT_EQ(WindowIn(rig.Strip->Handle(), rig.Host.Handle()).top, 20);
+    // Larger again: the dragged height comes back.
+    rest = rig.Strip->AlignBottom(RECT{0, 0, width, 300});
+    EXPECT_EQ(rest.bottom, 300 - 250 - kNailsSplitterHeight);
+    strip = WindowIn(rig.Strip->Handle(), rig.Host.Handle());
+    EXPECT_EQ(strip.bottom - strip.top, 250);
+    // A drag far past the top stops at the picture's least height too.
+    HWND splitter = rig.Strip->SplitterHandle();
+    ASSERT_NE(splitter, nullptr);
+    SendMessageA(splitter, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 1));
+    SendMessageA(splitter, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(5, static_cast<WORD>(-500)));
+    SendMessageA(splitter, WM_LBUTTONUP, 0, MAKELPARAM(5, static_cast<WORD>(-500)));
+    EXPECT_EQ(rig.Strip->StripHeight(), 300 - kNailsSplitterHeight - kPictureMinHeight);
+}
+
+TEST(NailsStrip, AHundredMegabyteListIsReadToItsFirstMebibyteWithOneLogLine)
+{
+    StripRig rig(450);
+    const std::string folder = rig.Folder("huge");
+    WriteNailsRecording(folder, 1, 1000, "nails\\");
+    // 100 MB of lines of 100 bytes: "<ms, zero-padded>=p0.bmp".
+    const int lineBytes = 100;
+    const int lines = 100 * 1000 * 1000 / lineBytes;
+    HANDLE file = CreateFileA((folder + "nails.xml").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string block;
+    for (int i = 0; i < lines; ++i) {
+        char ms[16];
+        wsprintfA(ms, "%d", i * 1000);
+        std::string line = std::string(lineBytes - 9 - lstrlenA(ms), '0') + ms + "=p0.bmp\r\n";
+        block += line;
+        if (block.size() >= (1u << 20) || i == lines - 1) {
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(file, block.data(), static_cast<DWORD>(block.size()), &written, nullptr));
+            block.clear();
+        }
+    }
+    CloseHandle(file);
+    const size_t logged = Occurrences(TodaysLog(), "is cut to its first");
+    ASSERT_TRUE(rig.Load(folder, 120));
+    PumpFor(200);
+    ASSERT_EQ(rig.Strip->Count(), 120);
+    // Whole lines of the first mebibyte: the last of them is the last nail.
+    const int kept = static_cast<int>(kMaxNailsListBytes / lineBytes);
+    EXPECT_EQ(rig.Strip->Nail(119)->Seconds(), kept - 1);
+    EXPECT_EQ(Occurrences(TodaysLog(), "is cut to its first"), logged + 1);
+    DeleteFileA((folder + "nails.xml").c_str());
 }

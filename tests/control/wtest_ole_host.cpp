@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -505,6 +506,74 @@ TEST(OleHost, InterfacesOfTheObject)
     object->GetMiscStatus(DVASPECT_CONTENT, &misc);
     EXPECT_EQ(misc, 205201u);
     object->Release();
+}
+
+
+// Refuses the creation of the control's form window (class TQovPlayerCtrl)
+// on this thread, as a system out of window resources would, without a
+// reason in the thread's last error.
+HHOOK gRefuseForm = nullptr;
+LRESULT CALLBACK RefuseFormWindow(int code, WPARAM wParam, LPARAM lParam)
+{
+    char cls[32] = "";
+    if (code == HCBT_CREATEWND && GetClassNameA(reinterpret_cast<HWND>(wParam), cls, sizeof cls) &&
+        !strcmp(cls, "TQovPlayerCtrl")) {
+        SetLastError(0);
+        return 1;
+    }
+    return CallNextHookEx(gRefuseForm, code, wParam, lParam);
+}
+
+TEST(OleHost, AControlWhoseWindowCannotBeMadeIsRefusedWithAFailureCode)
+{
+    TControlHost host;
+    gRefuseForm = SetWindowsHookExA(WH_CBT, RefuseFormWindow, nullptr, GetCurrentThreadId());
+    ASSERT_NE(gRefuseForm, nullptr);
+    SetLastError(0);
+    const HRESULT hr = host.Create();
+    UnhookWindowsHookEx(gRefuseForm);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(host.Ole().Control(), nullptr);
+    EXPECT_EQ(host.Player(), nullptr);
+    // Made again once windows can be made.
+    ASSERT_HRESULT_SUCCEEDED(host.Create());
+    EXPECT_NE(host.Player(), nullptr);
+}
+
+// A class factory that answers success without giving an object.
+class TEmptyFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IClassFactory) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, void** out) override
+    {
+        *out = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+TEST(OleHost, AServerAnsweringSuccessWithoutAnObjectFailsCreate)
+{
+    TControlHost host;
+    // {6D1B3F40-8E2A-4C55-9A71-3B0E5D2C9F18}: this test's class only.
+    const CLSID clsid = {0x6d1b3f40, 0x8e2a, 0x4c55, {0x9a, 0x71, 0x3b, 0x0e, 0x5d, 0x2c, 0x9f, 0x18}};
+    TEmptyFactory factory;
+    DWORD cookie = 0;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoRegisterClassObject(clsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+    EXPECT_EQ(host.Ole().Create(clsid), E_NOINTERFACE);
+    EXPECT_EQ(host.Ole().Control(), nullptr);
+    CoRevokeClassObject(cookie);
 }
 
 } // namespace

@@ -197,5 +197,18 @@ HRESULT TPropertyBag::Write(LPCOLESTR name, VARIANT* value)
     return hr;
 }
 
+std::wstring ErrorDescription()
+{
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK)
+        return L"";
+    BSTR description = nullptr;
+    info->GetDescription(&description);
+    info->Release();
+    std::wstring text = description ? description : L"";
+    SysFreeString(description);
+    return text;
+}
+
 } // namespace qov::test
 #endif

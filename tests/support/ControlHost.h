@@ -103,6 +103,10 @@ private:
     ULONG FRefs = 1;
 };
 
+// The description of the calling thread's error info ("" without one); the
+// error info is taken (cleared) by the call.
+std::wstring ErrorDescription();
+
 } // namespace qov::test
 
 #endif

@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "ControlHost.h"
+#include "OwnWindows.h"
 #include "QovPlayerTLB.h"
+#include "TextPixels.h"
 
 namespace qov::test {
 
@@ -34,28 +36,6 @@ struct TWindowSearch {
     HWND Found;
 };
 
-inline BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM lp)
-{
-    auto* search = reinterpret_cast<TWindowSearch*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (pid != GetCurrentProcessId() || lstrcmpA(name, search->ClassName) != 0)
-        return TRUE;
-    search->Found = window;
-    return FALSE;
-}
-
-// The top-level window of this class that this process made (another test
-// program on the same display may have one too).
-inline HWND FindOwnWindow(const char* className)
-{
-    TWindowSearch search{className, nullptr};
-    EnumWindows(&MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
-    return search.Found;
-}
-
 // Pumps until done answers true; false after ms.
 inline bool WaitUntil(const std::function<bool()>& done, DWORD ms)
 {
@@ -73,30 +53,10 @@ inline bool WaitUntil(const std::function<bool()>& done, DWORD ms)
 inline std::vector<uint8_t> ReadWindowPixels(HWND window, int left, int top, int width, int height)
 {
     RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    std::vector<uint8_t> out(static_cast<size_t>(width) * height * 3);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
     HDC dc = GetDC(window);
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, width, height, dc, left, top, SRCCOPY);
-    GdiFlush();
-    const int stride = (width * 3 + 3) & ~3;
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&out[static_cast<size_t>(y) * width * 3], static_cast<uint8_t*>(bits) + y * stride,
-                    static_cast<size_t>(width) * 3);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
+    TPixels pixels = ReadPixels(dc, RECT{left, top, left + width, top + height});
     ReleaseDC(window, dc);
-    return out;
+    return std::move(pixels.Bytes);
 }
 
 // A sw x sh picture scaled to dw x dh (both above 1) as one block by the

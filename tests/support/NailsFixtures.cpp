@@ -21,7 +21,10 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes)
 
 std::string FileText(const std::string& path)
 {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Others may be writing it (the daily log, which every test program
+    // writes to): neither this read nor their writes may fail for it.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return {};
     std::string text(GetFileSize(h, nullptr), '\0');

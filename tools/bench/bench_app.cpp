@@ -20,6 +20,7 @@
 
 #include "BenchArch.h"
 #include "BenchSupport.h"
+#include "ConsoleText.h"
 #include "OleHost.h"
 #include "QovPlayerTLB.h"
 #include "SampleRecording.h"
@@ -298,7 +299,7 @@ int main(int argc, char** argv)
         }
         OleUninitialize();
     } catch (const std::exception& e) {
-        std::printf("bench_app failed: %s\n", e.what());
+        std::printf("bench_app failed: %s\n", qov::tools::Utf8FromGbk(e.what()).c_str());
         return 1;
     }
     return 0;

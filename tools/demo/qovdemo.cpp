@@ -17,11 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "ConsoleText.h"
 #include "QovFormat.h"
 #include "UnitDecoder.h"
 #include "UnitShare.h"
 
 using namespace qov;
+using qov::tools::Utf8FromGbk;
 
 namespace {
 
@@ -129,7 +131,7 @@ struct TStats {
 void Report(uint64_t& counter, const char* what, const std::string& text)
 {
     if (++counter <= 20)
-        std::printf("  %s: %s\n", what, text.c_str());
+        std::printf("  %s: %s\n", what, Utf8FromGbk(text).c_str());
     else if (counter == 21)
         std::printf("  (further %s messages not shown)\n", what);
 }
@@ -183,7 +185,7 @@ int Run(const std::string& path, const std::string& outDir)
         Check(DecodeIndexEntries(header.Version, table.data(), file.Read(table.data(), table.size()), head.Count,
                                  &index));
     } catch (const TOpenFailure& e) {
-        std::printf("open failed: %s\n", e.what());
+        std::printf("open failed: %s\n", Utf8FromGbk(e.what()).c_str());
         return 2;
     }
     const uint64_t regionEnd = FrameRegionEnd(header);
@@ -353,7 +355,7 @@ int main(int argc, char** argv)
     try {
         rc = Run(argv[1], argc == 3 ? argv[2] : DefaultOutputFolder(argv[1]));
     } catch (const std::exception& e) {
-        std::printf("qovdemo: %s\n", e.what());
+        std::printf("qovdemo: %s\n", Utf8FromGbk(e.what()).c_str());
         rc = 2;
     }
     UninitDecoder();

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "ConsoleText.h"
 #include "FrameStore.h"
 #include "PlayThread.h"
 #include "QovFormat.h"
@@ -26,6 +27,7 @@
 #include "UnitShare.h"
 
 using namespace qov;
+using qov::tools::Utf8FromGbk;
 
 namespace {
 
@@ -121,7 +123,7 @@ int Play(const std::string& recording, const std::string& output)
                 std::fprintf(stderr, "qovplay: %s did not open within 30 s\n", recording.c_str());
             else
                 std::fprintf(stderr, "qovplay: %s does not open: status %d (%s)\n", recording.c_str(), status,
-                             EngineErrorText(status));
+                             Utf8FromGbk(EngineErrorText(status)).c_str());
             DestroyWindow(window);
             return 2;
         }
@@ -201,7 +203,7 @@ int main(int argc, char** argv)
     try {
         result = Play(argv[1], argv[2]);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "qovplay: %s\n", e.what());
+        std::fprintf(stderr, "qovplay: %s\n", Utf8FromGbk(e.what()).c_str());
     }
     UninitDecoder();
     return result;
