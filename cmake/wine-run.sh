@@ -13,4 +13,29 @@ elif [ -f "$program.exe" ]; then
   arch="$(qov_pe_arch "$program.exe")"
 fi
 qov_wine_env "${arch:-i686}"
-exec "$QOV_WINE" "$@"
+# The program's error output goes through a file of its own, copied to ours as
+# it grows until the program ends. Wine hands a program's error output on to
+# the processes that the program starts in the background and that outlive it:
+# the wineserver with the prefix's services when none runs, and the desktop's
+# explorer.exe, which the first program with a window starts and which stays
+# until a second after the last such program of the prefix has ended. A pipe
+# of ours kept open there holds whoever reads it to its end: ctest would wait
+# for a test whose program has ended until the test's time-out.
+errors="$(mktemp "${TMPDIR:-/tmp}/qov-wine-run.XXXXXX")" || exec "$QOV_WINE" "$@"
+# A program started with & reads /dev/null unless given our input by hand.
+if ! { exec 3<&0; } 2>/dev/null; then exec 3</dev/null; fi
+"$QOV_WINE" "$@" <&3 3<&- 2>"$errors" &
+wine_pid=$!
+exec 3<&-
+trap 'kill "$wine_pid" 2>/dev/null' HUP INT TERM
+tail -n +1 -s 0.1 --pid="$wine_pid" -f "$errors" >&2 &
+copier=$!
+wait "$wine_pid"
+status=$?
+while [ "$status" -gt 128 ] && kill -0 "$wine_pid" 2>/dev/null; do  # a signal of ours came first
+  wait "$wine_pid"
+  status=$?
+done
+wait "$copier"
+rm -f "$errors"
+exit "$status"

@@ -20,7 +20,11 @@ qov_pick_arch() {
   local rc=0
   "$probe" || rc=$?
   case "$rc" in
-    0) QOV_ARCH=i686; QOV_ARCH_WHY="this machine runs 32-bit x86 code (selector 0x23 is a code segment)" ;;
+    0) if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installed"; then
+         QOV_ARCH=i686; QOV_ARCH_WHY="this machine runs 32-bit x86 code (selector 0x23 is a code segment)"
+       else
+         QOV_ARCH=x86_64; QOV_ARCH_WHY="this machine runs 32-bit x86 code, but wine32 could not be installed (see the set-up's output)"
+       fi ;;
     1) QOV_ARCH=x86_64; QOV_ARCH_WHY="this machine's kernel has no 32-bit x86 mode, so wine32 cannot run" ;;
     *) echo "not an x86 machine: no Windows build can run here" >&2; return 1 ;;
   esac

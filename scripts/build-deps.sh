@@ -15,7 +15,11 @@ fetch() { # fetch <source package> -> prints the unpacked folder
   local pkg="$1" dir
   dir="$(find "$src" -maxdepth 1 -mindepth 1 -type d -name "$pkg-*" | head -n1)"
   if [ -z "$dir" ]; then
-    (cd "$src" && apt-get source -q "$pkg" >/dev/null)
+    # apt-get's notices (where the packaging is maintained, the unsandboxed
+    # download) go to a log that is shown only when the fetch fails.
+    if ! (cd "$src" && apt-get source -q "$pkg" >"$src/$pkg.log" 2>&1); then
+      cat "$src/$pkg.log" >&2
+    fi
     dir="$(find "$src" -maxdepth 1 -mindepth 1 -type d -name "$pkg-*" | head -n1)"
   fi
   [ -n "$dir" ] || { echo "could not unpack source package $pkg" >&2; exit 1; }
@@ -30,11 +34,14 @@ build_for() {
   if [ ! -f "$prefix/lib/libturbojpeg.a" ] || [ ! -f "$prefix/lib/libjpeg.a" ]; then
     dir="$(fetch libjpeg-turbo)"
     rm -rf "$deps/build-jpeg-$arch"
+    # Its CMakeLists asks for CMake 2.8.12, which leaves the policy on Ninja's
+    # custom command byproducts unset: NEW only drops the phony rule for its
+    # installer's dependency on the shared library, which is not built here.
     cmake -S "$dir" -B "$deps/build-jpeg-$arch" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-$arch-mingw.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
       -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=ON -DREQUIRE_SIMD=ON \
-      -DWITH_TURBOJPEG=ON -DWITH_JAVA=OFF >"$deps/build-jpeg-$arch.log"
+      -DWITH_TURBOJPEG=ON -DWITH_JAVA=OFF -DCMAKE_POLICY_DEFAULT_CMP0058=NEW >"$deps/build-jpeg-$arch.log"
     cmake --build "$deps/build-jpeg-$arch" -j "$jobs" --target jpeg-static turbojpeg-static \
       >>"$deps/build-jpeg-$arch.log"
     mkdir -p "$prefix/lib" "$prefix/include"
@@ -46,10 +53,13 @@ build_for() {
 
   if [ ! -f "$prefix/lib/liblzo2.a" ]; then
     dir="$(fetch lzo2)"
+    # libtool archives with "ar cru", and binutils notes on every run that
+    # "u" does nothing in its deterministic mode; AR_FLAGS=cr is the same
+    # archive without the notice.
     rm -rf "$deps/build-lzo-$arch"
     mkdir -p "$deps/build-lzo-$arch"
     (cd "$deps/build-lzo-$arch" && "$dir/configure" --host="$host" --prefix="$prefix" \
-        --disable-shared --enable-static CC="$host-gcc-posix" CFLAGS=-O2 >"$deps/build-lzo-$arch.log" \
+        --disable-shared --enable-static CC="$host-gcc-posix" CFLAGS=-O2 AR_FLAGS=cr >"$deps/build-lzo-$arch.log" \
      && make -j "$jobs" >>"$deps/build-lzo-$arch.log" && make install >>"$deps/build-lzo-$arch.log")
     echo "lzo2 built into $prefix"
   fi

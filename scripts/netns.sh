@@ -77,7 +77,7 @@ wine_in_ns() {
     if [ ! -f "$prefix/.qov-ready" ]; then
       [ -f "$base/.qov-ready" ] || { echo "no Wine prefix at $base (run scripts/wine-prefix.sh)"; exit 1; }  # leaves the ( )
       rm -rf "$prefix" "$prefix.tmp"
-      cp -a "$base" "$prefix.tmp" && rm -f "$prefix.tmp/.qov-ready" && mv "$prefix.tmp" "$prefix" &&
+      qov_copy_prefix "$base" "$prefix.tmp" && rm -f "$prefix.tmp/.qov-ready" && mv "$prefix.tmp" "$prefix" &&
         touch "$prefix/.qov-ready"
     fi
   ) 8>"$lock.prefix" >>"$out.log" 2>&1; then

@@ -14,17 +14,8 @@ export WINEDEBUG=-all
 if [ "${DISPLAY#:}" != "$DISPLAY" ]; then
   display_number="${DISPLAY#:}"
   display_number="${display_number%%.*}"
-  lock="/tmp/.X${display_number}-lock"
-  if [ -e "$lock" ]; then
-    owner="$(tr -dc '0-9' <"$lock" 2>/dev/null || true)"
-    # Alive means a running X server: not gone, not a zombie, not another program.
-    state="$(awk '{print $3}' "/proc/${owner:-0}/stat" 2>/dev/null || true)"
-    name="$(cat "/proc/${owner:-0}/comm" 2>/dev/null || true)"
-    if [ -z "$owner" ] || [ -z "$state" ] || [ "$state" = Z ] || [ "${name#X}" = "$name" ]; then
-      rm -f "$lock" "/tmp/.X11-unix/X${display_number}"
-    fi
-  fi
-  if [ ! -e "$lock" ]; then
+  if [ -z "$(qov_x_server_pid "$DISPLAY")" ]; then
+    rm -f "/tmp/.X${display_number}-lock" "/tmp/.X11-unix/X${display_number}"
     Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     for _ in $(seq 100); do [ -S "/tmp/.X11-unix/X${display_number}" ] && break; sleep 0.1; done
   fi
@@ -43,7 +34,61 @@ if [ ! -f "$WINEPREFIX/.qov-ready" ]; then
   "$WINESERVER" -w
   touch "$WINEPREFIX/.qov-ready"
 fi
-# A persistent wineserver: every test start reuses it instead of booting one.
-"$WINESERVER" -p 2>/dev/null || true  # already running is fine
+# A persistent wineserver, running before this script starts any program in
+# the prefix, so that every test start reuses it instead of booting one. A
+# server that a program starts itself ends with the last program of the
+# prefix, and the next program to start starts it again: that program's error
+# output (under ctest, the pipe to the test's log) stays open in the server and
+# in the prefix's services it starts, and ctest waits for that test, whose
+# program has long ended, until its time-out. "wineserver -p" beside a running
+# server starts nothing, so a transient one still running (a program of the
+# prefix, or a server ending after it) is waited for first.
+qov_wineserver_persistent() {  # PID: its last persistence option has no limit
+  local option last=""
+  while IFS= read -r -d '' option; do
+    case "$option" in -p* | --persistent*) last="$option" ;; esac
+  done <"/proc/$1/cmdline"
+  [ "$last" = -p ] || [ "$last" = --persistent ]
+}
+for _ in 1 2 3; do
+  server="$(qov_wineserver_pid)"
+  if [ -n "$server" ] && qov_wineserver_persistent "$server" 2>/dev/null; then break; fi
+  if [ -n "$server" ]; then
+    echo "wine-prefix: waiting for the wineserver of $WINEPREFIX (not persistent) to end" >&2
+    "$WINESERVER" -w
+  fi
+  # Its output is not ours to keep open: it outlives this script.
+  "$WINESERVER" -p >/dev/null 2>&1 || true
+done
+server="$(qov_wineserver_pid)"
+if [ -z "$server" ] || ! qov_wineserver_persistent "$server" 2>/dev/null; then
+  echo "wine-prefix: no persistent wineserver for $WINEPREFIX; a test may wait for the end of the others" >&2
+fi
+# Chinese texts need a font with Chinese glyphs, which Wine does not bring:
+# the system's (fonts-wqy-microhei, from setup.sh) stands in for the Chinese
+# faces and is linked behind the faces that the programs and Wine's own windows
+# ask for, which then take their Chinese glyphs from it. Written on every run,
+# so prefixes made earlier get it and an update of the prefix by a newer Wine
+# (which writes its own font links) does not take it away.
+qov_font_settings() {
+  local font="WenQuanYi Micro Hei" link name
+  link="$(printf '%s\0\0' "wqy-microhei.ttc,$font" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 |
+          tr -s ' \n' ' ' | sed 's/^ //; s/ $//; s/ /,/g')"
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+  for name in SimSun 宋体 NSimSun 新宋体 SimHei 黑体 "Microsoft YaHei" 微软雅黑; do
+    printf '"%s"="%s"\r\n' "$name" "$font"
+  done
+  printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+  for name in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "MS Sans Serif" "Microsoft Sans Serif" Arial "Segoe UI" \
+              "Lucida Sans Unicode" Verdana "Liberation Sans" "DejaVu Sans"; do
+    printf '"%s"=hex(7):%s\r\n' "$name" "$link"
+  done
+}
+fonts="$WINEPREFIX/qov-fonts.reg"
+{ printf '\xff\xfe'; qov_font_settings | iconv -f UTF-8 -t UTF-16LE; } >"$fonts"
+if ! "$QOV_WINE" regedit /S "Z:$(printf '%s' "$fonts" | tr / '\\')" >/dev/null 2>&1; then
+  echo "wine-prefix: the font settings could not be written; Chinese texts may show as boxes" >&2
+fi
 # Start the prefix's own services once, before tests start many processes at a time.
 "$QOV_WINE" cmd /c exit >/dev/null 2>&1 || true

@@ -4,6 +4,10 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace qov::bench {
 
 inline const char* BuildArchitecture()
@@ -16,5 +20,20 @@ inline void PrintArchitecture(const char* program)
     std::printf("%s: %s build\n", program, BuildArchitecture());
     std::fflush(stdout);
 }
+
+#ifdef _WIN32
+// Milliseconds of the performance counter.
+inline double CounterMs()
+{
+    static const LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+#endif
 
 } // namespace qov::bench
