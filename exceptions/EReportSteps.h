@@ -42,6 +42,20 @@ struct TReportState {
     // The report text (with sections) and its plain form for the console.
     std::string ReportText;
     std::string PlainText;
+    // Texts of the report built with it (step 702): the line put before the
+    // report in console and web output, the first line with the general
+    // section (and the sections inserted after it), the processor section,
+    // and the text senders attach (the report, or the whole stored log).
+    std::string LeadText;
+    std::string GeneralSectionText;
+    std::string CpuSectionText;
+    std::string SendText;
+    // Items 2.2, 2.3, 2.4 and 2.5 as computed for this report: what the
+    // stored log is searched for to find the same report.
+    std::string KeyAddress;
+    std::string KeyModule;
+    std::string KeyType;
+    std::string KeyMessage;
     // The same report is in the stored log already.
     bool Duplicate = false;
     // The program's custom data (custom-data event).
