@@ -872,6 +872,27 @@ bool ReportInProgress() noexcept
     return InProgress;
 }
 
+bool WaitForRunningReport(DWORD ms) noexcept
+{
+    if (InProgress && ReportThread == GetCurrentThreadId())
+        return false;
+    // A bounded wait, not EnterCriticalSection: the module's end runs under
+    // the loader's lock, which a running report may be waiting for.
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (TryEnterCriticalSection(&ManagerLock())) {
+            const bool mine = ManagerLock().RecursionCount > 1;
+            LeaveCriticalSection(&ManagerLock());
+            if (!mine)
+                return true;
+            return false;
+        }
+        if (GetTickCount() - start >= ms)
+            return false;
+        Sleep(1);
+    }
+}
+
 DWORD ReportThreadId() noexcept
 {
     return ReportThread;

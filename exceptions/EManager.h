@@ -76,6 +76,10 @@ uint8_t RunExceptionHandler(const TExceptionRef& object, const void* address, bo
 uint32_t SectionCode() noexcept;
 // True while a report is being handled in the process.
 bool ReportInProgress() noexcept;
+// Waits at most ms until no report holds the manager; false when one still
+// does (or this thread's own report is under way), so that whoever frees the
+// report's lists and options leaves them to it instead.
+bool WaitForRunningReport(DWORD ms) noexcept;
 // The thread that raised the report in progress (it waits in RunExceptionHandler).
 DWORD ReportThreadId() noexcept;
 

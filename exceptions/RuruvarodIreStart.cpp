@@ -26,6 +26,8 @@ namespace {
 // Plain data: valid before any static initialiser of the module has run.
 TLibraryState State;
 
+// How long the end waits for a report running on another thread.
+constexpr DWORD kEndReportWaitMs = 5000;
 
 using TConstructor = void (*)();
 TConstructor* LastConstructorCell = nullptr;
@@ -193,7 +195,10 @@ void LibraryEnd()
     // report (a program's), or may have been ended while it held the thread
     // list's lock (a library's): the list and the options then stay until
     // the process is gone.
-    if (!ProcessEnding()) {
+    // A report running on another thread (a library module unloaded while
+    // it reports) is waited for, at most a few seconds; one still running
+    // keeps them too.
+    if (!ProcessEnding() && WaitForRunningReport(kEndReportWaitMs)) {
         EndThreadTracking();
         SetModuleOptions(nullptr);
     }

@@ -682,3 +682,32 @@ TEST_F(ManagerTest, StackAndContextComeFromTheRaiseRecord)
 }
 
 } // namespace
+
+TEST_F(ManagerTest, TheEndWaitsForAReportOnAnotherThreadAndNotForItsOwn)
+{
+    EXPECT_TRUE(WaitForRunningReport(0)) << "no report: nothing to wait for";
+    bool onWorker = true;
+    bool onRaiser = true;
+    DWORD waited = 0;
+    const DWORD raiser = GetCurrentThreadId();
+    // The steps run on the library's worker while the raising thread holds
+    // the manager; the raiser's own report is never waited for.
+    ReportSteps().BuildReportText = [&](TReportState&) {
+        const DWORD start = GetTickCount();
+        onWorker = WaitForRunningReport(100);
+        waited = GetTickCount() - start;
+    };
+    // The notify event runs on the raising thread.
+    DWORD notifiedOn = 0;
+    DuringNotify = [&](bool&) {
+        notifiedOn = GetCurrentThreadId();
+        onRaiser = WaitForRunningReport(100);
+    };
+    EXPECT_EQ(Report(Caught(qov::Exception("held"))), 0);
+    DuringNotify = nullptr;
+    EXPECT_EQ(notifiedOn, raiser);
+    EXPECT_FALSE(onWorker) << "another thread's report holds the manager";
+    EXPECT_GE(waited, 90u);
+    EXPECT_FALSE(onRaiser);
+    EXPECT_TRUE(WaitForRunningReport(0)) << "the report is over";
+}
