@@ -172,16 +172,19 @@ void Platform(const std::string& data, const char* name, const std::string& fold
     Print("Base64EncodeBuffer", name, size, "CryptBinaryToStringA",
           Compare(Rounds(size, 20, 4), [&] { ours = Base64EncodeBuffer(data.data(), size); },
                   [&] {
-                      // A new text each time, as Base64EncodeBuffer gives.
-                      theirs = std::string();
+                      // A new text each time, as Base64EncodeBuffer gives
+                      // (assigning an empty string would keep the old
+                      // text's memory and spare this side its allocation).
+                      std::string text;
                       const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
                       DWORD chars = 0;
                       CryptBinaryToStringA(reinterpret_cast<const BYTE*>(data.data()), length, flags,
                                            nullptr, &chars);
-                      theirs.resize(chars);
+                      text.resize(chars);
                       CryptBinaryToStringA(reinterpret_cast<const BYTE*>(data.data()), length, flags,
-                                           theirs.data(), &chars);
-                      theirs.resize(chars);
+                                           text.data(), &chars);
+                      text.resize(chars);
+                      theirs = std::move(text);
                   }));
     if (ours != theirs)
         std::printf("  Base64 texts differ (%zu / %zu characters)!\n", ours.size(), theirs.size());
@@ -229,12 +232,13 @@ void Platform(const std::string& data, const char* name, const std::string&)
           Compare(Rounds(size, 20, 4), [&] { ours = Base64EncodeBuffer(data.data(), size); },
                   [&] {
                       // A new text each time, as Base64EncodeBuffer gives.
-                      theirs = std::string();
-                      theirs.resize((size + 2) / 3 * 4 + 1);
-                      int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(theirs.data()),
+                      std::string text;
+                      text.resize((size + 2) / 3 * 4 + 1);
+                      int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
                                               reinterpret_cast<const unsigned char*>(data.data()),
                                               static_cast<int>(size));
-                      theirs.resize(static_cast<size_t>(n));
+                      text.resize(static_cast<size_t>(n));
+                      theirs = std::move(text);
                   }));
     if (ours != theirs)
         std::printf("  Base64 texts differ!\n");
