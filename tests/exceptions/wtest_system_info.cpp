@@ -238,7 +238,12 @@ TEST(SystemInfo, LanguageIsTheEnglishNameOfTheDefaultLanguage)
 
 TEST(SystemInfo, NetworkValuesHaveOnePiecePerAdapter)
 {
+    const bool loadedBefore = GetModuleHandleA("iphlpapi.dll") != nullptr;
     const TNetworkValues v = GetNetworkValues();
+    // The library is loaded for the call only.
+    if (!loadedBefore) {
+        EXPECT_EQ(nullptr, GetModuleHandleA("iphlpapi.dll"));
+    }
     const std::regex addresses("([0-9]{3}\\.[0-9]{3}\\.[0-9]{3}\\.[0-9]{3})( - [0-9]{3}\\.[0-9]{3}\\.[0-9]{3}\\.[0-9]{3})*");
     if (v[0].empty()) {
         // No adapter list: all six are empty.
