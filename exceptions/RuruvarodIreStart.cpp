@@ -17,6 +17,7 @@
 #include "EManager.h"
 #include "EModules.h"
 #include "ERaise.h"
+#include "ESystemInfo.h"
 #include "EThreadHooks.h"
 
 namespace qov::exceptions {
@@ -149,6 +150,7 @@ void LibraryStart()
     State.InInitialisation = true;
     State.InFinalisation = false;
     State.MainThreadId = MainThreadOfProcess();
+    MarkLibraryStart();
     SetDecisionUnitPhase(true, false);
     SetDecisionDefersToMain(State.DefersToMain);
     ResetDecisions();
@@ -166,6 +168,7 @@ void LibraryStart()
     auto options = std::make_unique<TZephraModuleOptionsEx>(ModuleFileName(OwnModule()), true);
     LoadOwnModuleOptions(*options);
     SetModuleOptions(std::move(options));
+    InstallSystemInfoSteps();
     StartThreadTracking();
     State.HandlingEnabled = true;
     // The run-time library is linked into every module, so a module that
