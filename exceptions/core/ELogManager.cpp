@@ -1,6 +1,7 @@
 #include "ELogManager.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace qov::exceptions {
 
@@ -47,7 +48,7 @@ bool StartsWith(std::string_view s, std::string_view head)
 }
 
 // The lines of text at CR LF (a text ending with CR LF has an empty last line).
-std::vector<std::string_view> SplitLines(std::string_view text)
+std::vector<std::string_view> SplitAtCrLf(std::string_view text)
 {
     std::vector<std::string_view> lines;
     size_t pos = 0;
@@ -206,7 +207,7 @@ std::string EncodeItemValue(std::string_view value, size_t column)
         return std::string(value);
     std::string text(value);
     ReplaceAll(text, ": ", ":_");
-    std::vector<std::string_view> lines = SplitLines(text);
+    std::vector<std::string_view> lines = SplitAtCrLf(text);
     std::string out;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i != 0) {
@@ -222,7 +223,7 @@ std::string EncodeItemValue(std::string_view value, size_t column)
 std::string ItemValueAsRead(std::string_view value)
 {
     std::string text = UniformLineBreaks(value);
-    std::vector<std::string_view> lines = SplitLines(text);
+    std::vector<std::string_view> lines = SplitAtCrLf(text);
     if (lines.size() <= 1)
         return std::string(Trim(text));
     std::string out;
@@ -235,6 +236,47 @@ std::string ItemValueAsRead(std::string_view value)
     }
     ReplaceAll(out, ":_", ": ");
     return std::string(Trim(out));
+}
+
+std::vector<std::string> SplitFileList(std::string_view text)
+{
+    std::vector<std::string> list;
+    text = Trim(text);
+    size_t pos = 0;
+    for (;;) {
+        size_t semi = text.find(';', pos);
+        std::string_view piece = Trim(text.substr(pos, semi == npos ? npos : semi - pos));
+        if (!piece.empty())
+            list.emplace_back(piece);
+        if (semi == npos)
+            return list;
+        pos = semi + 1;
+    }
+}
+
+std::string AttachmentName(const std::string& path, bool stamp, TDateTime time)
+{
+    std::string name = ExtractFileName(path);
+    if (!stamp)
+        return name;
+    TDateParts t = DecodeDateTime(time);
+    char text[32];
+    snprintf(text, sizeof text, "_%04d%02d%02d%02d%02d%02d", t.Year % 10000, t.Month % 100, t.Day % 100,
+             t.Hour % 100, t.Minute % 100, t.Second % 100);
+    std::string ext = ExtractFileExt(name);
+    return name.substr(0, name.size() - ext.size()) + text + ext;
+}
+
+std::vector<std::string> AttachmentList(bool skipLogCopy, const TAttachmentFiles& files)
+{
+    std::vector<std::string> list = SplitFileList(files.ExtraFiles);
+    // A copy without a name is never attached.
+    if (!files.LogCopy.empty() && !(skipLogCopy && files.AppendToLog))
+        list.push_back(files.LogCopy);
+    for (const std::string* path : {&files.Screenshot, &files.LastHtmlPage, &files.XmlCopy})
+        if (!path->empty())
+            list.push_back(*path);
+    return list;
 }
 
 // Log text -------------------------------------------------------------------------
@@ -495,7 +537,7 @@ namespace {
 
 void ExportGeneral(std::string_view part, TXMLItem& general, const TTextDecoder& decoder)
 {
-    std::vector<std::string_view> lines = SplitLines(part);
+    std::vector<std::string_view> lines = SplitAtCrLf(part);
     TXMLItem* group = nullptr;
     bool inSection = false, expectRule = false, groupNamed = false, pending = false;
     std::string title, id, label;
@@ -564,7 +606,7 @@ void ExportCallStack(std::string_view part, bool oldReport, TXMLItem& stack, con
     bool headerSeen = false, afterEmpty = false;
     if (oldReport)
         top = current = &stack.AddChild("ExceptionThread");
-    for (std::string_view line : SplitLines(part)) {
+    for (std::string_view line : SplitAtCrLf(part)) {
         if (!StartsWith(line, "|"))
             continue;
         if (!headerSeen) {
@@ -639,7 +681,7 @@ void ExportCallStack(std::string_view part, bool oldReport, TXMLItem& stack, con
 void ExportModules(std::string_view part, TXMLItem& modules, const TTextDecoder& decoder)
 {
     bool headerSeen = false;
-    for (std::string_view line : SplitLines(part)) {
+    for (std::string_view line : SplitAtCrLf(part)) {
         if (!StartsWith(line, "|") || StartsWith(line, "|-"))
             continue;
         if (!headerSeen) {
@@ -669,7 +711,7 @@ void ExportCpu(std::string_view part, TXMLItem& cpu, const TTextDecoder& decoder
     TXMLItem& dump = cpu.AddChild("MemoryDump");
     if (part.empty())
         return;
-    std::vector<std::string_view> lines = SplitLines(part);
+    std::vector<std::string_view> lines = SplitAtCrLf(part);
     size_t i = 2;
     for (; i < lines.size() && !lines[i].empty(); ++i)
         AddRegisters(lines[i], registers, decoder);

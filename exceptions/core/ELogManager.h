@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ECoreText.h"
 #include "EXMLBuilder.h"
 
 namespace qov::exceptions {
@@ -30,6 +31,26 @@ std::string EncodeItemValue(std::string_view value, size_t column);
 // first removed, a line that holds only a full stop emptied and ":_" made
 // ": "; the whole trimmed. Two values are the same item value when these match.
 std::string ItemValueAsRead(std::string_view value);
+
+// The pieces of a list such as "a.txt; b.txt;;": trimmed, split at every
+// semicolon, each piece trimmed, empty pieces left out.
+std::vector<std::string> SplitFileList(std::string_view text);
+
+// The name under which a file is attached: its file-name part, with stamp an
+// underscore and time as "yyyymmddhhnnss" before the extension
+// (report_20261207101502.zpf).
+std::string AttachmentName(const std::string& path, bool stamp, TDateTime time);
+
+// The files a report is sent with, in order: the extra files, the log copy
+// (left out when skipLogCopy is set and appendToLog is set or the copy has no
+// name), then the screenshot, the last HTML page and the XML copy, each when
+// it has a path.
+struct TAttachmentFiles {
+    std::string ExtraFiles;
+    bool AppendToLog = false;
+    std::string LogCopy, Screenshot, LastHtmlPage, XmlCopy;
+};
+std::vector<std::string> AttachmentList(bool skipLogCopy, const TAttachmentFiles& files);
 
 class TLogReports {
 public:

@@ -361,3 +361,34 @@ TEST(LogReports, ExportXmlOfOlderAndPartialReports)
     EXPECT_NE(xml.find("<CallStack/>"), std::string::npos);
     EXPECT_NE(xml.find("<Modules/>"), std::string::npos);
 }
+
+TEST(LogWorkFiles, FileListsAndAttachmentNames)
+{
+    EXPECT_EQ(SplitFileList("  a.txt ; b c.log;;  ;d  "), (std::vector<std::string>{"a.txt", "b c.log", "d"}));
+    EXPECT_TRUE(SplitFileList(" ; ").empty());
+    EXPECT_TRUE(SplitFileList("").empty());
+
+    TDateTime time = EncodeDateTime(2026, 12, 7, 10, 15, 2);
+    EXPECT_EQ(AttachmentName("C:\\Temp\\report.zpf", false, time), "report.zpf");
+    EXPECT_EQ(AttachmentName("C:\\Temp\\report.zpf", true, time), "report_20261207101502.zpf");
+    EXPECT_EQ(AttachmentName("C:\\Temp\\noext", true, time), "noext_20261207101502");
+    EXPECT_EQ(AttachmentName("C:\\a.b\\x.tar.gz", true, EncodeDateTime(2027, 1, 2, 3, 4, 5)),
+              "x.tar_20270102030405.gz");
+
+    TAttachmentFiles files;
+    files.ExtraFiles = "one.txt;two.txt";
+    files.LogCopy = "T\\App.zpf";
+    files.XmlCopy = "T\\App.xml";
+    using List = std::vector<std::string>;
+    EXPECT_EQ(AttachmentList(false, files), (List{"one.txt", "two.txt", "T\\App.zpf", "T\\App.xml"}));
+    EXPECT_EQ(AttachmentList(true, files), (List{"one.txt", "two.txt", "T\\App.zpf", "T\\App.xml"}));
+    files.AppendToLog = true;
+    files.Screenshot = "T\\Screenshot.png";
+    files.LastHtmlPage = "T\\LastHTMLPage.html";
+    EXPECT_EQ(AttachmentList(false, files),
+              (List{"one.txt", "two.txt", "T\\App.zpf", "T\\Screenshot.png", "T\\LastHTMLPage.html", "T\\App.xml"}));
+    EXPECT_EQ(AttachmentList(true, files),
+              (List{"one.txt", "two.txt", "T\\Screenshot.png", "T\\LastHTMLPage.html", "T\\App.xml"}));
+    files = TAttachmentFiles();
+    EXPECT_TRUE(AttachmentList(false, files).empty());
+}
