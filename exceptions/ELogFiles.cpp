@@ -83,17 +83,22 @@ const TZephraModuleOptions& OptionsOf(const TReportState& report)
 
 std::u32string DecodeSystemCodePage(std::string_view text)
 {
+    return DecodeCodePage(text, CP_ACP);
+}
+
+std::u32string DecodeCodePage(std::string_view text, UINT codePage)
+{
     std::u32string codes;
     if (text.empty())
         return codes;
     if (text.size() > static_cast<size_t>(INT_MAX))
         text = text.substr(0, INT_MAX);
     int length = static_cast<int>(text.size());
-    int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    int wide = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
     if (wide <= 0)
         return DecodeLatin1(text);
     std::wstring units(static_cast<size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), length, units.data(), wide);
+    MultiByteToWideChar(codePage, 0, text.data(), length, units.data(), wide);
     codes.reserve(units.size());
     for (size_t i = 0; i < units.size(); ++i) {
         char32_t unit = static_cast<char16_t>(units[i]);

@@ -23,6 +23,8 @@ struct TLogSaving;
 
 // A text of the system's ANSI code page as Unicode code points.
 std::u32string DecodeSystemCodePage(std::string_view text);
+// The same for a given code page (936 for GBK).
+std::u32string DecodeCodePage(std::string_view text, UINT codePage);
 
 // A log file. The name goes through ReportFolderFallback first; an existing
 // file is held open (for reading only, or for reading and writing), shared
