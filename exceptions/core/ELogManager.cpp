@@ -182,7 +182,13 @@ void AddRegisters(std::string_view line, TXMLItem& registers, const TTextDecoder
         size_t start = pos;
         while (start > 0 && line[start - 1] != ' ')
             --start;
-        if (start < pos)
+        // Register names are letters and digits; anything else in front of
+        // a ": " is no register (and would be no attribute name).
+        bool name = start < pos;
+        for (size_t k = start; k < pos && name; ++k)
+            name = (line[k] >= 'A' && line[k] <= 'Z') || (line[k] >= 'a' && line[k] <= 'z') ||
+                   (line[k] >= '0' && line[k] <= '9');
+        if (name)
             names.emplace_back(start, pos);
         pos += 2;
     }
@@ -231,7 +237,9 @@ std::string ItemValueAsRead(std::string_view value)
         std::string_view line = i == 0 ? lines[i] : TrimLeftBlanks(lines[i]);
         if (i != 0)
             out += CrLf;
-        if (line != ".")
+        // A full stop alone on its line (blanks around it do not count, so
+        // that reading a value twice gives the same value).
+        if (Trim(line) != ".")
             out += line;
     }
     ReplaceAll(out, ":_", ": ");
