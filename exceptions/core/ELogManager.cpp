@@ -69,16 +69,24 @@ std::string UniformLineBreaks(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() + text.size() / 32);
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\r') {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        // Plain text up to the next CR or LF is copied as one span.
+        size_t brk = text.find_first_of("\r\n", pos);
+        if (brk == npos) {
+            out.append(text, pos, npos);
+            break;
+        }
+        out.append(text, pos, brk - pos);
+        if (text[brk] == '\r') {
             out += CrLf;
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else if (c == '\n' && i != 0) {
-            out += CrLf;
+            pos = brk + 1 < text.size() && text[brk + 1] == '\n' ? brk + 2 : brk + 1;
         } else {
-            out += c;
+            if (brk == 0)
+                out += '\n';
+            else
+                out += CrLf;
+            pos = brk + 1;
         }
     }
     return out;
@@ -294,10 +302,9 @@ void TLogReports::LoadText(std::string_view text)
     FReports.clear();
     if (text.size() < 6)
         return;
-    std::string source(text);
-    if (!EndsWith(source, ReportTrailer))
-        source += ReportTrailer;
-    std::string uniform = UniformLineBreaks(source);
+    std::string uniform = UniformLineBreaks(text);
+    if (!EndsWith(text, ReportTrailer))
+        uniform += ReportTrailer;
     std::string_view all(uniform);
     size_t pos = 0;
     while (pos < all.size()) {
