@@ -37,10 +37,11 @@ void AppendReference(std::string& out, uint32_t code)
 
 } // namespace
 
-std::string EscapeXmlAttribute(std::string_view value, const TTextDecoder& decoder)
+namespace {
+
+// Appends the escaped value to out.
+void AppendEscaped(std::string& out, std::string_view value, const TTextDecoder& decoder)
 {
-    std::string out;
-    out.reserve(value.size() + value.size() / 8);
     bool plain = true;
     for (char c : value)
         if (static_cast<unsigned char>(c) > 126) {
@@ -49,14 +50,17 @@ std::string EscapeXmlAttribute(std::string_view value, const TTextDecoder& decod
         }
     if (plain) {
         // No character above 126: the bytes are the characters.
-        for (char c : value) {
-            auto code = static_cast<unsigned char>(c);
-            if (NeedsReference(code))
+        size_t start = 0;
+        for (size_t i = 0; i < value.size(); ++i) {
+            auto code = static_cast<unsigned char>(value[i]);
+            if (NeedsReference(code)) {
+                out.append(value, start, i - start);
                 AppendReference(out, code);
-            else
-                out += c;
+                start = i + 1;
+            }
         }
-        return out;
+        out.append(value, start, std::string_view::npos);
+        return;
     }
     std::u32string codes = decoder ? decoder(value) : DecodeLatin1(value);
     for (char32_t code : codes) {
@@ -65,6 +69,15 @@ std::string EscapeXmlAttribute(std::string_view value, const TTextDecoder& decod
         else
             out += static_cast<char>(code);
     }
+}
+
+} // namespace
+
+std::string EscapeXmlAttribute(std::string_view value, const TTextDecoder& decoder)
+{
+    std::string out;
+    out.reserve(value.size() + value.size() / 8);
+    AppendEscaped(out, value, decoder);
     return out;
 }
 
@@ -86,7 +99,7 @@ void TXMLItem::AddAttribute(std::string_view name, std::string_view value, const
     FAttributes += ' ';
     FAttributes += name;
     FAttributes += "=\"";
-    FAttributes += EscapeXmlAttribute(value, decoder);
+    AppendEscaped(FAttributes, value, decoder);
     FAttributes += '"';
 }
 
