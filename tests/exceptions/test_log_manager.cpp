@@ -392,3 +392,35 @@ TEST(LogWorkFiles, FileListsAndAttachmentNames)
     files = TAttachmentFiles();
     EXPECT_TRUE(AttachmentList(false, files).empty());
 }
+
+TEST(LogReports, ExportXmlOfA64BitProcessorSection)
+{
+    using namespace logsample;
+    // 16-digit registers and addresses, more register lines.
+    std::string cpu = "Registers:\r\n" + std::string(45, '-') +
+                      "\r\n"
+                      "RAX: 0000000000000001   RDI: 0000000000000002\r\n"
+                      "RBX: ????            RSI: 00007FF6A1B2C3D4\r\n"
+                      "R8: 0000000000000008   R9: 0000000000000009\r\n"
+                      "\r\n" +
+                      Pad("Stack:", 29) + "Memory Dump:\r\n" + std::string(34, '-') + "   " + std::string(75, '-') +
+                      "\r\n"
+                      "000000000012FF00: 0000000000401000   00007FF6A1B2C3D0: "
+                      "41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50  ABCDEFGHIJKLMNOP\r\n";
+    TLogReports log;
+    log.AddReport(General({{"Exception", {{"2.5", "Message", "x"}}}}) + "\r\n" +
+                      CallStack({{" Exception Thread: ID=5; Priority=0; Class=", false, false, {}}}) + Modules({}, false) +
+                      cpu,
+                  10);
+    std::string xml = log.ExportXml();
+    EXPECT_NE(xml.find("<Registers RAX=\"0000000000000001\" RDI=\"0000000000000002\" RSI=\"00007FF6A1B2C3D4\" "
+                       "R8=\"0000000000000008\" R9=\"0000000000000009\"/>"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<Line Address=\"000000000012FF00\" Value=\"0000000000401000\"/>"), std::string::npos);
+    EXPECT_NE(xml.find("<Line Address=\"00007FF6A1B2C3D0\" Bytes=\"41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50\" "
+                       "Chars=\"ABCDEFGHIJKLMNOP\"/>"),
+              std::string::npos);
+    // A thread without listed entries is an empty element.
+    EXPECT_NE(xml.find("<ExceptionThread ID=\"5\" Priority=\"0\" Class=\"\" MainThread=\"False\"/>"), std::string::npos);
+}
