@@ -72,8 +72,10 @@ std::string UniformLineBreaks(std::string_view text)
     size_t pos = 0;
     while (pos < text.size()) {
         // Plain text up to the next CR or LF is copied as one span.
-        size_t brk = text.find_first_of("\r\n", pos);
-        if (brk == npos) {
+        size_t brk = pos;
+        while (brk < text.size() && text[brk] != '\r' && text[brk] != '\n')
+            ++brk;
+        if (brk == text.size()) {
             out.append(text, pos, npos);
             break;
         }
