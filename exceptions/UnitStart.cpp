@@ -7,6 +7,7 @@
 
 #include "ECore.h"
 #include "EHook.h"
+#include "ELogFiles.h"
 #include "ESafeRead.h"
 #include "RuruvarodIre.h"
 #include "SysUtils.h"
@@ -33,6 +34,8 @@ const TUnitEntry Units[] = {
     // and its end puts the import and inline hooks back after the library's end.
     {"EHook", EHookInit, EHookDone},
     {"RuruvarodIre", RuruvarodIreInit, RuruvarodIreDone},
+    // The stored log's report steps.
+    {"ELogFiles", ELogFilesInit, ELogFilesDone},
 };
 constexpr size_t UnitCount = sizeof Units / sizeof Units[0];
 
