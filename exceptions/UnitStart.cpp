@@ -7,6 +7,7 @@
 
 #include "ECore.h"
 #include "EHook.h"
+#include "EReportBuild.h"
 #include "ESafeRead.h"
 #include "RuruvarodIre.h"
 #include "SysUtils.h"
@@ -32,6 +33,8 @@ const TUnitEntry Units[] = {
     // The hooking unit's lists exist before the library's start hooks anything,
     // and its end puts the import and inline hooks back after the library's end.
     {"EHook", EHookInit, EHookDone},
+    // The report's steps are in place before the library starts reporting.
+    {"EReportBuild", EReportBuildInit, EReportBuildDone},
     {"RuruvarodIre", RuruvarodIreInit, RuruvarodIreDone},
 };
 constexpr size_t UnitCount = sizeof Units / sizeof Units[0];

@@ -7,6 +7,10 @@ namespace qov::exceptions {
 
 const char* const ReportFirstLine = "ZephraLog 5.1.10";
 
+const char* const HtmlOkButton =
+    "<br><input type=button value=\"Ok\" OnClick=\"history.go(-1)\" "
+    "style=\"width:75;height:25;z-index:100;font-style:normal;font-size:10pt;text-decoration:none;\">";
+
 namespace {
 
 const char* const CrLf = "\r\n";
@@ -240,6 +244,19 @@ std::string FolderOf(const std::string& fileName)
     return folder;
 }
 
+std::string AppendOkButton(const std::string& page)
+{
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return text;
+    };
+    if (lower(page).find(lower(HtmlOkButton)) != std::string::npos)
+        return page;
+    return page + HtmlOkButton;
+}
+
 void WriteTableRow(std::string& buffer, size_t& position, const std::string* cells, const size_t* widths,
                    size_t count)
 {
@@ -328,8 +345,11 @@ std::string BuildCallStackSection(const TReportInput& input)
             row.Cells[4] = entry.ProcedureName;
             if (entry.Line != 0) {
                 row.Cells[5] = std::to_string(entry.Line);
-                if (stackFlags & 0x10)
-                    row.Cells[5] += "[" + std::to_string(entry.LineOffset) + "]";
+                if (stackFlags & 0x10) {
+                    row.Cells[5] += '[';
+                    row.Cells[5] += std::to_string(entry.LineOffset);
+                    row.Cells[5] += ']';
+                }
             }
             for (size_t c = 0; c < 6; ++c)
                 widths[c] = std::max(widths[c], row.Cells[c].size());

@@ -149,6 +149,11 @@ void BuildReportText(const TReportInput& input, TReportTexts& texts);
 void InsertReportSection(TReportTexts& texts, int sectionBefore, const std::string& title,
                          const std::string& value);
 
+// The web page of a report with the button that leads back, unless the page
+// holds that markup already (in any letter case).
+extern const char* const HtmlOkButton;
+std::string AppendOkButton(const std::string& page);
+
 // Writes "|cell|cell|...|" CR LF at position into buffer, whose unwritten
 // part holds blanks; the cells are cut to their widths. The buffer grows (by
 // blanks) when the row does not fit. Position moves past the row.

@@ -3,6 +3,8 @@
 // whole report and the sections inserted after the general one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -504,4 +506,15 @@ TEST(ReportText, TableRowsWrittenInPlaceGrowTheirBuffer)
     EXPECT_EQ(FolderOf("C:\\a.exe"), "C:\\");
     EXPECT_EQ(FolderOf("C:\\W\\b.dll"), "C:\\W");
     EXPECT_EQ(FolderOf("b.dll"), "");
+}
+
+TEST(ReportText, WebPageGetsTheBackButtonOnce)
+{
+    const std::string page = AppendOkButton("<html>report</html>");
+    EXPECT_EQ(page, std::string("<html>report</html>") + HtmlOkButton);
+    EXPECT_EQ(AppendOkButton(page), page);
+    std::string upper = HtmlOkButton;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(AppendOkButton("x" + upper), "x" + upper);
 }
