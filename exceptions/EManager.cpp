@@ -672,8 +672,10 @@ uint8_t ProcessException(THandling& handling)
             record.Options = &options;
 
             SetSection(702);
+            report.Threads = cleanup.Snapshot.get();
             if (manager.Steps.BuildReportText)
                 manager.Steps.BuildReportText(report);
+            report.Threads = nullptr;
             record.ReportText = report.ReportText.c_str();
 
             SetSection(703);
@@ -865,6 +867,16 @@ bool StringReadable(const std::string& text)
 uint32_t SectionCode() noexcept
 {
     return Section;
+}
+
+void SetSectionCode(uint32_t code) noexcept
+{
+    SetSection(code);
+}
+
+bool ConsoleProgram()
+{
+    return IsConsoleProgram();
 }
 
 bool ReportInProgress() noexcept

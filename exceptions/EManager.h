@@ -74,6 +74,11 @@ uint8_t RunExceptionHandler(const TExceptionRef& object, const void* address, bo
 
 // The step of the handling procedure in progress (0 when none).
 uint32_t SectionCode() noexcept;
+// Records a step of the report in progress as its section code (the report
+// text's builder marks its own steps).
+void SetSectionCode(uint32_t code) noexcept;
+// True for a program of the console subsystem.
+bool ConsoleProgram();
 // True while a report is being handled in the process.
 bool ReportInProgress() noexcept;
 // Waits at most ms until no report holds the manager; false when one still

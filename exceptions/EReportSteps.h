@@ -22,6 +22,7 @@
 namespace qov::exceptions {
 
 class TZephraStackList;
+class TZephraThreadsList;
 
 // What the steps of the report in progress work on.
 struct TReportState {
@@ -39,6 +40,9 @@ struct TReportState {
     // that still needs it after the report).
     TZephraModuleOptionsEx* Options = nullptr;
     std::shared_ptr<TZephraStackList> CallStack;
+    // The snapshot of the known threads while the report text is built
+    // (step 702; null otherwise): their priorities and thread objects.
+    TZephraThreadsList* Threads = nullptr;
     // The report text (with sections) and its plain form for the console.
     std::string ReportText;
     std::string PlainText;

@@ -8,6 +8,7 @@
 #include "ECore.h"
 #include "EHook.h"
 #include "ELogFiles.h"
+#include "EReportBuild.h"
 #include "ESafeRead.h"
 #include "RuruvarodIre.h"
 #include "SysUtils.h"
@@ -33,9 +34,11 @@ const TUnitEntry Units[] = {
     // The hooking unit's lists exist before the library's start hooks anything,
     // and its end puts the import and inline hooks back after the library's end.
     {"EHook", EHookInit, EHookDone},
-    {"RuruvarodIre", RuruvarodIreInit, RuruvarodIreDone},
-    // The stored log's report steps.
+    // The report's steps (its text, the stored log) are in place before the
+    // library starts reporting.
+    {"EReportBuild", EReportBuildInit, EReportBuildDone},
     {"ELogFiles", ELogFilesInit, ELogFilesDone},
+    {"RuruvarodIre", RuruvarodIreInit, RuruvarodIreDone},
 };
 constexpr size_t UnitCount = sizeof Units / sizeof Units[0];
 
