@@ -12,8 +12,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -23,6 +26,7 @@
 #include "BoxWatcher.h"
 #include "ChildProgram.h"
 #include "EEvents.h"
+#include "ELogFiles.h"
 #include "EManager.h"
 #include "ESafeCall.h"
 #include "EStack.h"
@@ -669,4 +673,139 @@ TEST(EndToEndChild, LibraryModuleDefersToTheProgram)
     EXPECT_TRUE(Inside(program[1].Address, reinterpret_cast<const void*>(ValueOf(places, 3))));
     EXPECT_EQ(program[1].OptionsModule, "end_to_end_dll.dll");
     EXPECT_EQ(library[1].ClassName, "EAccessViolation");
+}
+
+namespace {
+
+// The log's options for the stored-log checks, put back afterwards: the log
+// in a file of the temporary folder, the duplicate search on, keep.
+class TLogOptions {
+public:
+    explicit TLogOptions(int keep)
+    {
+        char folder[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, folder);
+        FFile = std::string(folder) + "qov_end_to_end_" + std::to_string(GetCurrentProcessId()) + ".zpf";
+        DeleteFileA(FFile.c_str());
+        const TZephraModuleOptionsEx& options = *CurrentZephraLogOptions();
+        FSaveLog = options.SaveLog();
+        FLogFlags = options.LogFlags();
+        FKeep = options.KeepReports();
+        FFolder = options.LogFolder();
+        SetZephraLogOption([&](TZephraModuleOptions& o) {
+            o.SetSaveLog(1);
+            o.SetLogFlags(static_cast<uint8_t>(o.LogFlags() | 0x01));
+            o.SetKeepReports(keep);
+            o.SetLogFolder(FFile);
+        });
+    }
+    ~TLogOptions()
+    {
+        SetZephraLogOption([&](TZephraModuleOptions& o) {
+            o.SetSaveLog(FSaveLog);
+            o.SetLogFlags(FLogFlags);
+            o.SetKeepReports(FKeep);
+            o.SetLogFolder(FFolder);
+        });
+        DeleteFileA(FFile.c_str());
+    }
+    const std::string& File() const { return FFile; }
+    // The log as it is on disk now.
+    std::unique_ptr<TLogFile> Read() const { return std::make_unique<TLogFile>(FFile, true); }
+
+private:
+    std::string FFile, FFolder;
+    uint8_t FSaveLog = 0, FLogFlags = 0;
+    int32_t FKeep = 0;
+};
+
+std::string Hex(uintptr_t value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*llX", int(2 * sizeof(void*)), static_cast<unsigned long long>(value));
+    return text;
+}
+
+// The Windows name of a Unix path given by the test's runner (Wine maps / to Z:).
+std::string WindowsPath(std::string path)
+{
+    if (!path.empty() && path[0] == '/')
+        path = "Z:" + path;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+} // namespace
+
+// An uncaught exception of a worker is stored in the log: one report with
+// the program, the exception's address, module, class and message, and the
+// call stacks of the raising worker (its raising place) and the main thread.
+// The same raise again is a duplicate and not stored; one whose message
+// differs in its last word is. The log's XML is left for the python check
+// when its runner names a file (QOV_END_TO_END_XML).
+TEST_F(EndToEnd, UncaughtExceptionsAreStoredInTheLogOnceEach)
+{
+    TLogOptions log(10);
+    EXPECT_EQ(RunWorker([] { CallRaise("stored in the log"); }), 1u);
+    const std::vector<TNotice> notices = Received();
+    ASSERT_EQ(notices.size(), 1u);
+    const DWORD worker = WorkerId;
+
+    std::unique_ptr<TLogFile> stored = log.Read();
+    ASSERT_EQ(stored->Count(), 1u) << log.File();
+    const std::string& report = stored->Report(0);
+    EXPECT_EQ(report.rfind("ZephraLog 5.1.10\r\n\r\n", 0), 0u);
+    EXPECT_EQ(stored->GetReportField(0, "1.2"), "exceptions_wtest_end_to_end.exe");
+    EXPECT_EQ(stored->GetReportField(0, "2.2"), Hex(notices[0].Address));
+    EXPECT_EQ(stored->GetReportField(0, "2.3"), "exceptions_wtest_end_to_end.exe");
+    EXPECT_EQ(stored->GetReportField(0, "2.4"), "EEndToEnd");
+    EXPECT_EQ(stored->GetReportField(0, "2.5"), "stored in the log.");
+
+    // The worker's group comes first, with the raising function and the
+    // line of its throw; the main thread's group says so.
+    const std::string stack = stored->GetCallStackPart(0);
+    const size_t exceptionGroup = stack.find("Exception Thread: ID=" + std::to_string(worker) + ";");
+    const size_t running = stack.find("Running Thread: ID=" + std::to_string(GetCurrentThreadId()) + ";");
+    ASSERT_NE(exceptionGroup, std::string::npos) << stack;
+    ASSERT_NE(running, std::string::npos) << stack;
+    EXPECT_LT(exceptionGroup, running);
+    EXPECT_NE(stack.find("[Main]", running), std::string::npos);
+    bool raiseRow = false;
+    std::istringstream rows(stack.substr(exceptionGroup, running - exceptionGroup));
+    for (std::string row; std::getline(rows, row);)
+        raiseRow = raiseRow || (row.find("|wtest_end_to_end.cpp") != std::string::npos &&
+                                row.find("|Raise") != std::string::npos &&
+                                row.find("|" + std::to_string(ThrowLine)) != std::string::npos);
+    EXPECT_TRUE(raiseRow) << stack;
+
+    // The same raise from the same place: found in the log, not stored.
+    EXPECT_EQ(RunWorker([] { CallRaise("stored in the log"); }), 1u);
+    EXPECT_EQ(log.Read()->Count(), 1u);
+    // Another last word: stored.
+    EXPECT_EQ(RunWorker([] { CallRaise("stored in the book"); }), 1u);
+    stored = log.Read();
+    ASSERT_EQ(stored->Count(), 2u);
+    EXPECT_EQ(stored->GetReportField(1, "2.5"), "stored in the book.");
+
+    if (const char* xml = std::getenv("QOV_END_TO_END_XML")) {
+        stored->SaveXml(WindowsPath(xml));
+        std::FILE* facts = std::fopen(WindowsPath(std::string(xml) + ".facts").c_str(), "w");
+        ASSERT_NE(facts, nullptr);
+        std::fprintf(facts, "%lu %lu %d %s\n", static_cast<unsigned long>(worker),
+                     static_cast<unsigned long>(GetCurrentThreadId()), ThrowLine, Hex(notices[0].Address).c_str());
+        std::fclose(facts);
+    }
+}
+
+// KeepReports 3: ten different raises leave the newest three in the log.
+TEST_F(EndToEnd, TheLogKeepsTheNewestReports)
+{
+    TLogOptions log(3);
+    static int round = 0;
+    for (round = 0; round < 10; ++round)
+        EXPECT_EQ(RunWorker([] { CallRaise(("raise number " + std::to_string(round)).c_str()); }), 1u);
+    const std::unique_ptr<TLogFile> stored = log.Read();
+    ASSERT_EQ(stored->Count(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(stored->GetReportField(i, "2.5"), "raise number " + std::to_string(7 + i) + ".");
 }
