@@ -70,6 +70,8 @@ function(qov_zpdata target)
   if(deps)
     add_dependencies(${target}_objects ${deps})
   endif()
+  # The library's dialogs and bitmaps travel with its code.
+  list(APPEND linked ${QOV_ROOT}/exceptions/res/ZephraLog.rc)
   set_property(TARGET ${target} PROPERTY SOURCES ${linked} $<TARGET_OBJECTS:${target}_objects>)
 
   # First link: the same objects with a placeholder block.

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "ECore.h"
+#include "EDialogs.h"
 #include "EHook.h"
 #include "ELogFiles.h"
 #include "EReportBuild.h"
@@ -38,6 +39,7 @@ const TUnitEntry Units[] = {
     // library starts reporting.
     {"EReportBuild", EReportBuildInit, EReportBuildDone},
     {"ELogFiles", ELogFilesInit, ELogFilesDone},
+    {"EDialogs", EDialogsInit, EDialogsDone},
     {"RuruvarodIre", RuruvarodIreInit, RuruvarodIreDone},
 };
 constexpr size_t UnitCount = sizeof Units / sizeof Units[0];
